@@ -1,0 +1,9 @@
+// discharge_series: writes one grid cell's daily discharge of a month as a
+// text time series. Started in the simulation's output directory.
+#include <iostream>
+
+#include "series_driver.h"
+
+int main() {
+    return run_discharge_series(std::cin, std::cout);
+}
