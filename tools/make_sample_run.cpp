@@ -1,0 +1,378 @@
+// make_sample_run: writes a synthetic runoff simulation run that the programs
+// can be tried on.
+//
+//   make_sample_run ROOT [--size COLSxROWS] [--months YYYYMM[,YYYYMM...]]
+//
+// ROOT/param.dat describes the grid; ROOT/output/ holds one daily discharge
+// file per month and an empty image/ folder. Start the programs in ROOT/output.
+//
+// The data imitate a real basin: a drainage network grown over a noisy
+// terrain, baseflow accumulating downstream, a storm crossing the basin over a
+// few days and its flood wave travelling down the rivers. Cells outside the
+// basin hold -999. The output depends only on the options.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <numbers>
+#include <queue>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+    std::filesystem::path root;
+    int ncols = 120;
+    int nrows = 100;
+    std::vector<int> months = {201907, 202002};  // YYYYMM
+};
+
+constexpr float OUTSIDE_BASIN = -999.0F;
+
+// ---------------------------------------------------------------------------
+// Terrain
+
+// A hash of integer lattice coordinates to [0, 1): the same everywhere.
+double lattice_noise(int x, int y, std::uint32_t seed) {
+    std::uint32_t h = static_cast<std::uint32_t>(x) * 374761393U +
+                      static_cast<std::uint32_t>(y) * 668265263U + seed * 2246822519U;
+    h = (h ^ (h >> 13)) * 1274126177U;
+    h ^= h >> 16;
+    return (h & 0xFFFFFFU) / static_cast<double>(0x1000000);
+}
+
+// Smooth value noise in [0, 1) over unit coordinates, a few octaves.
+double terrain_noise(double u, double v, std::uint32_t seed) {
+    double sum = 0.0;
+    double weight = 0.5;
+    double frequency = 4.0;
+    double total = 0.0;
+    for (int octave = 0; octave < 5; ++octave) {
+        const double x = u * frequency;
+        const double y = v * frequency;
+        const int x0 = static_cast<int>(std::floor(x));
+        const int y0 = static_cast<int>(std::floor(y));
+        const double fx = x - x0;
+        const double fy = y - y0;
+        const double sx = fx * fx * (3 - 2 * fx);
+        const double sy = fy * fy * (3 - 2 * fy);
+        const std::uint32_t s = seed + static_cast<std::uint32_t>(octave);
+        const double bottom =
+            lattice_noise(x0, y0, s) * (1 - sx) + lattice_noise(x0 + 1, y0, s) * sx;
+        const double top =
+            lattice_noise(x0, y0 + 1, s) * (1 - sx) + lattice_noise(x0 + 1, y0 + 1, s) * sx;
+        sum += weight * (bottom * (1 - sy) + top * sy);
+        total += weight;
+        weight *= 0.5;
+        frequency *= 2.0;
+    }
+    return sum / total;
+}
+
+// The basin and its drainage network. Cells are indexed row * ncols + column,
+// row 0 being the southernmost.
+struct Basin {
+    int ncols = 0;
+    int nrows = 0;
+    std::vector<bool> inside;
+    std::vector<int> downstream;      // next cell towards the outlet; -1 at the outlet
+    std::vector<double> step;         // length of the step to it, in cells
+    std::vector<int> upstream_first;  // every basin cell, each before its downstream cell
+};
+
+// Unit coordinates of a cell's centre, scaled so that the basin is round on a
+// non-square grid.
+void unit_position(const Basin& b, int cell, double& u, double& v) {
+    u = (cell % b.ncols + 0.5) / b.ncols;
+    v = (cell / b.ncols + 0.5) / b.nrows;
+}
+
+Basin grow_basin(int ncols, int nrows) {
+    Basin b;
+    b.ncols = ncols;
+    b.nrows = nrows;
+    const int cells = ncols * nrows;
+    b.inside.assign(cells, false);
+    b.downstream.assign(cells, -1);
+    b.step.assign(cells, 1.0);
+
+    // An irregular oval, open to the south where the outlet lies.
+    int outlet = -1;
+    for (int cell = 0; cell < cells; ++cell) {
+        double u = 0;
+        double v = 0;
+        unit_position(b, cell, u, v);
+        const double du = (u - 0.5) / 0.47;
+        const double dv = (v - 0.52) / 0.47;
+        const double wobble = 0.35 * (terrain_noise(u, v, 7) - 0.5);
+        b.inside[cell] = std::sqrt(du * du + dv * dv) + wobble < 1.0;
+        if (b.inside[cell] &&
+            (outlet < 0 || cell / ncols < outlet / ncols ||
+             (cell / ncols == outlet / ncols &&
+              std::abs(cell % ncols - ncols / 2) < std::abs(outlet % ncols - ncols / 2)))) {
+            outlet = cell;
+        }
+    }
+    if (outlet < 0) {
+        return b;
+    }
+
+    // The drainage tree is the tree of cheapest paths to the outlet over a
+    // rough terrain: each cell drains into the neighbour through which it was
+    // reached. Paths of such trees merge like tributaries do.
+    auto roughness = [&](int cell) {
+        double u = 0;
+        double v = 0;
+        unit_position(b, cell, u, v);
+        return 0.05 + 4.0 * std::pow(terrain_noise(u, v, 11), 3.0) +
+               0.3 * lattice_noise(cell % ncols, cell / ncols, 5);
+    };
+    using Entry = std::pair<double, int>;
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<>> front;
+    std::vector<bool> reached(cells, false);
+    std::vector<bool> settled(cells, false);
+    std::vector<double> cost(cells, 0.0);
+    std::vector<int> outlet_first;
+    front.emplace(0.0, outlet);
+    reached[outlet] = true;
+    while (!front.empty()) {
+        const auto [path_cost, cell] = front.top();
+        front.pop();
+        if (settled[cell]) {
+            continue;
+        }
+        settled[cell] = true;
+        outlet_first.push_back(cell);
+        const int x = cell % ncols;
+        const int y = cell / ncols;
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int nx = x + dx;
+                const int ny = y + dy;
+                if ((dx == 0 && dy == 0) || nx < 0 || ny < 0 || nx >= ncols || ny >= nrows) {
+                    continue;
+                }
+                const int next = ny * ncols + nx;
+                if (!b.inside[next] || settled[next]) {
+                    continue;
+                }
+                const double length = (dx != 0 && dy != 0) ? std::numbers::sqrt2 : 1.0;
+                const double through = path_cost + length * roughness(next);
+                if (!reached[next] || through < cost[next]) {
+                    reached[next] = true;
+                    cost[next] = through;
+                    b.downstream[next] = cell;
+                    b.step[next] = length;
+                    front.emplace(through, next);
+                }
+            }
+        }
+    }
+    // Basin cells the flood did not reach (cut off by the oval's wobble) lie
+    // outside the basin.
+    for (int cell = 0; cell < cells; ++cell) {
+        b.inside[cell] = reached[cell];
+    }
+    b.upstream_first.assign(outlet_first.rbegin(), outlet_first.rend());
+    return b;
+}
+
+// ---------------------------------------------------------------------------
+// Weather and routing
+
+struct Month {
+    int year = 0;
+    int month = 0;
+    int days = 0;
+};
+
+bool is_leap_year(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int days_of(int year, int month) {
+    static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && is_leap_year(year) ? 29 : days[month - 1];
+}
+
+// Runoff generated in one cell on one day, m3/s: baseflow from the soil plus
+// a storm that enters from the west and crosses the basin.
+struct Weather {
+    double baseflow = 0.02;     // m3/s per cell
+    double storm_peak = 1.2;    // m3/s per cell under the storm's centre
+    double storm_start = 8.0;   // day on which the centre is at the west edge
+    double storm_speed = 0.22;  // basin widths per day
+    double storm_radius = 0.16;
+};
+
+Weather weather_for(int month) {
+    Weather w;
+    if (month <= 3 || month >= 11) {  // winter: low flow, a weaker front later in the month
+        w.baseflow = 0.008;
+        w.storm_peak = 0.5;
+        w.storm_start = 14.0;
+        w.storm_speed = 0.3;
+        w.storm_radius = 0.22;
+    }
+    return w;
+}
+
+double rain(const Weather& w, double u, double v, int day) {
+    const double centre_u = -0.15 + (day + 1 - w.storm_start) * w.storm_speed;
+    const double centre_v = 0.6 + 0.12 * std::sin(3.0 * centre_u);
+    const double d2 = (u - centre_u) * (u - centre_u) + (v - centre_v) * (v - centre_v);
+    return w.storm_peak * std::exp(-d2 / (2 * w.storm_radius * w.storm_radius));
+}
+
+// Daily discharge of every cell: flow[cell * days + day].
+std::vector<float> simulate(const Basin& b, const Month& m) {
+    const Weather w = weather_for(m.month);
+    const int days = m.days;
+    std::vector<double> flow(static_cast<std::size_t>(b.ncols) * b.nrows * days, 0.0);
+
+    // Water needs about a week from the farthest ridge to the outlet. A
+    // fraction `lag` of a cell's outflow arrives downstream a day late, which
+    // delays and spreads the flood wave as it travels.
+    const double lag_per_cell = 5.0 / (1.5 * std::max(b.ncols, b.nrows));
+    for (const int cell : b.upstream_first) {
+        double u = 0;
+        double v = 0;
+        unit_position(b, cell, u, v);
+        double* q = &flow[static_cast<std::size_t>(cell) * days];
+        // Local runoff: rain drains from the soil like a linear reservoir.
+        double soil = 0.0;
+        for (int day = 0; day < days; ++day) {
+            soil = 0.55 * soil + rain(w, u, v, day);
+            q[day] += w.baseflow + 0.6 * soil;
+        }
+        const int down = b.downstream[cell];
+        if (down < 0) {
+            continue;
+        }
+        const double lag = std::min(0.9, lag_per_cell * b.step[cell]);
+        double* into = &flow[static_cast<std::size_t>(down) * days];
+        for (int day = 0; day < days; ++day) {
+            const double yesterday = q[day > 0 ? day - 1 : 0];
+            into[day] += (1 - lag) * q[day] + lag * yesterday;
+        }
+    }
+    return std::vector<float>(flow.begin(), flow.end());
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+void put_le(std::vector<char>& out, float value) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<char>((bits >> shift) & 0xFFU));
+    }
+}
+
+bool write_month(const Basin& b, const Month& m, const std::filesystem::path& directory) {
+    const std::vector<float> flow = simulate(b, m);
+    char name[64];
+    std::snprintf(name, sizeof name, "%04d%02d_dailyDischarge.bin", m.year, m.month);
+    std::ofstream out(directory / name, std::ios::binary | std::ios::trunc);
+    std::vector<char> day_bytes;
+    for (int day = 0; day < m.days && out; ++day) {
+        day_bytes.clear();
+        for (int cell = 0; cell < b.ncols * b.nrows; ++cell) {
+            put_le(day_bytes, b.inside[cell] ? flow[static_cast<std::size_t>(cell) * m.days + day]
+                                             : OUTSIDE_BASIN);
+        }
+        out.write(day_bytes.data(), static_cast<std::streamsize>(day_bytes.size()));
+    }
+    out.close();
+    if (!out) {
+        std::cerr << "make_sample_run: cannot write " << (directory / name).string() << '\n';
+        return false;
+    }
+    std::cout << (directory / name).string() << ": " << m.days << " days of " << b.ncols << " x "
+              << b.nrows << '\n';
+    return true;
+}
+
+bool write_parameters(const Options& o) {
+    std::ofstream out(o.root / "param.dat");
+    out << "1\n"                                        // topography scale
+        << o.ncols << ' ' << o.nrows << '\n'            // simulation grid
+        << "135.5 34.25\n"                              // its south-west corner, degrees
+        << o.ncols + 40 << ' ' << o.nrows + 40 << '\n'  // input data grid
+        << "21 21\n"                                    // origin of the simulation grid in it
+        << "135.25\n34\n"                               // input grid south-west cell centre
+        << "3600\n"                                     // seconds between input records
+        << "2019 2020 4 3\n";                           // start/end year, start/end month
+    out.close();
+    return static_cast<bool>(out);
+}
+
+bool parse_options(int argc, char** argv, Options& o) {
+    if (argc < 2) {
+        return false;
+    }
+    o.root = argv[1];
+    for (int i = 2; i < argc; i += 2) {
+        if (i + 1 >= argc) {
+            return false;
+        }
+        const std::string flag = argv[i];
+        std::istringstream value(argv[i + 1]);
+        if (flag == "--size") {
+            char by = 0;
+            if (!(value >> o.ncols >> by >> o.nrows) || by != 'x' || o.ncols < 1 || o.nrows < 1 ||
+                o.ncols > 4000 || o.nrows > 4000) {
+                return false;
+            }
+        } else if (flag == "--months") {
+            o.months.clear();
+            int yyyymm = 0;
+            while (value >> yyyymm) {
+                if (yyyymm % 100 < 1 || yyyymm % 100 > 12 || yyyymm < 0) {
+                    return false;
+                }
+                o.months.push_back(yyyymm);
+                value.ignore(1, ',');
+            }
+            if (o.months.empty()) {
+                return false;
+            }
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse_options(argc, argv, options)) {
+        std::cerr
+            << "usage: make_sample_run ROOT [--size COLSxROWS] [--months YYYYMM[,YYYYMM...]]\n";
+        return 2;
+    }
+    const std::filesystem::path output = options.root / "output";
+    std::error_code error;
+    std::filesystem::create_directories(output / "image", error);
+    if (error || !write_parameters(options)) {
+        std::cerr << "make_sample_run: cannot create the run in " << options.root.string() << '\n';
+        return 1;
+    }
+    const Basin basin = grow_basin(options.ncols, options.nrows);
+    for (const int yyyymm : options.months) {
+        const Month month{yyyymm / 100, yyyymm % 100, days_of(yyyymm / 100, yyyymm % 100)};
+        if (!write_month(basin, month, output)) {
+            return 1;
+        }
+    }
+    return 0;
+}
