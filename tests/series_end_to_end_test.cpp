@@ -1,0 +1,287 @@
+// Whole runs of discharge_series in temporary run trees.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "run_tree.h"
+
+namespace {
+
+constexpr int NCOLS = 3;
+constexpr int NROWS = 2;
+constexpr int JULY_VALUES = 31 * NCOLS * NROWS;
+const char* const JULY_FILE = "201907_dailyDischarge.bin";
+
+const std::string COLUMN_ASKED =
+    "Input column number to extract data!\nColumn number begins from 1 from east.\n";
+const std::string ROW_ASKED =
+    "Input row number to extract data!\nRow number begins from 1 from south.\n";
+
+std::string cell_dialogue(int column, int row) {
+    return COLUMN_ASKED + ROW_ASKED + "Column number : " + std::to_string(column) +
+           " Row number : " + std::to_string(row) + "\n";
+}
+
+const std::string MONTH_DIALOGUE = "Input year!\nInput month!\n";
+
+// The transcript of a run for July 2019 up to and including the "Write " line.
+std::string july_transcript(int column, int row) {
+    std::ostringstream text;
+    text << parameter_echo(NCOLS, NROWS) << cell_dialogue(column, row) << MONTH_DIALOGUE
+         << "Read ./201907_dailyDischarge.bin\n"
+         << "Write ./201907-" << column << '-' << row << "_discharge.dat\r";
+    return text.str();
+}
+
+class SeriesRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        write_text(tree_.root / "param.dat", parameter_text(NCOLS, NROWS));
+        write_text(tree_.output / JULY_FILE, encode_values(counting_values(JULY_VALUES)));
+    }
+
+    ProcessResult run(const std::string& input) {
+        return run_program(DISCHARGE_SERIES_PATH, tree_.output, input);
+    }
+
+    std::vector<std::string> output_files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(tree_.output)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    RunTree tree_;
+};
+
+}  // namespace
+
+TEST_F(SeriesRun, CompleteRunWritesOneLinePerDay) {
+    const ProcessResult result = run("2\n1\n2019\n7\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, july_transcript(2, 1));
+
+    // Day d, row 1, column 2 holds 6 (d - 1) + 2 in the counting month.
+    std::string expected;
+    for (int day = 1; day <= 31; ++day) {
+        expected +=
+            "2019 7 " + std::to_string(day) + " " + std::to_string(6 * (day - 1) + 2) + "\n";
+    }
+    const std::string written = read_bytes(tree_.output / "201907-2-1_discharge.dat");
+    EXPECT_EQ(written, expected);
+    EXPECT_TRUE(written.starts_with("2019 7 1 2\n2019 7 2 8\n2019 7 3 14\n"));
+}
+
+TEST_F(SeriesRun, NorthWestCornerGivesTheLastValueOfEachDay) {
+    const ProcessResult result = run("3 2 2019 7");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, july_transcript(3, 2));
+    const std::string written = read_bytes(tree_.output / "201907-3-2_discharge.dat");
+    EXPECT_TRUE(written.starts_with("2019 7 1 6\n2019 7 2 12\n"));
+    EXPECT_TRUE(written.ends_with("2019 7 30 180\n2019 7 31 186\n"));
+}
+
+TEST_F(SeriesRun, ValuesAreWrittenAsStoredInShortestGeneralNotation) {
+    // Cell (1, 1) of days 1 to 8; every other value is zero.
+    const float cell_values[] = {12.5F, -999.0F,   1234567.0F, 0.0001F,
+                                 1e-7F, 100000.0F, -1.0F,      3.0F};
+    std::vector<float> month(JULY_VALUES, 0.0F);
+    for (int day = 0; day < 8; ++day) {
+        month[static_cast<std::size_t>(day * NCOLS * NROWS)] = cell_values[day];
+    }
+    write_text(tree_.output / JULY_FILE, encode_values(month));
+    ASSERT_EQ(run("1 1 2019 7").status, 0);
+    const std::string written = read_bytes(tree_.output / "201907-1-1_discharge.dat");
+    EXPECT_TRUE(
+        written.starts_with("2019 7 1 12.5\n"
+                            "2019 7 2 -999\n"
+                            "2019 7 3 1.23457e+06\n"
+                            "2019 7 4 0.0001\n"
+                            "2019 7 5 1e-07\n"
+                            "2019 7 6 100000\n"
+                            "2019 7 7 -1\n"
+                            "2019 7 8 3\n"
+                            "2019 7 9 0\n"))
+        << written;
+}
+
+TEST_F(SeriesRun, LeapYearFebruaryGivesTwentyEightDays) {
+    // A simulation writes 29 grids for February 2020; the 29th is never read.
+    write_text(tree_.output / "202002_dailyDischarge.bin",
+               encode_values(counting_values(29 * NCOLS * NROWS)));
+    const ProcessResult result = run("1 1 2020 2");
+    EXPECT_EQ(result.status, 0);
+    const std::string written = read_bytes(tree_.output / "202002-1-1_discharge.dat");
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 28);
+    EXPECT_TRUE(written.ends_with("2020 2 28 163\n"));
+}
+
+TEST_F(SeriesRun, YearBelowOneThousandIsPaddedInNames) {
+    write_text(tree_.output / "099903_dailyDischarge.bin",
+               encode_values(counting_values(31 * NCOLS * NROWS)));
+    const ProcessResult result = run("1 2 999 3");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.output.ends_with(
+        "Read ./099903_dailyDischarge.bin\nWrite ./099903-1-2_discharge.dat\r"));
+    EXPECT_TRUE(read_bytes(tree_.output / "099903-1-2_discharge.dat").starts_with("999 3 1 4\n"));
+}
+
+TEST_F(SeriesRun, LongerFileIsReadUpToTheMonthsEnd) {
+    write_text(tree_.output / JULY_FILE,
+               encode_values(counting_values(JULY_VALUES)) + std::string(1001, '\x7f'));
+    EXPECT_EQ(run("3 2 2019 7").status, 0);
+    EXPECT_TRUE(read_bytes(tree_.output / "201907-3-2_discharge.dat").ends_with("2019 7 31 186\n"));
+}
+
+TEST_F(SeriesRun, RepeatedRunOverwritesTheSeries) {
+    write_text(tree_.output / "201907-2-1_discharge.dat", std::string(5000, 'x'));
+    ASSERT_EQ(run("2 1 2019 7").status, 0);
+    const std::string written = read_bytes(tree_.output / "201907-2-1_discharge.dat");
+    EXPECT_TRUE(written.starts_with("2019 7 1 2\n"));
+    EXPECT_TRUE(written.ends_with("2019 7 31 182\n"));
+}
+
+TEST_F(SeriesRun, FailuresBeforeAnyFileIsWritten) {
+    struct Case {
+        const char* label;
+        const char* input;
+        std::string transcript;  // after the parameter echo
+    };
+    const std::string wrong = "Wrong values inputted!\n";
+    const Case cases[] = {
+        {"column 0", "0 1 2019 7", COLUMN_ASKED + "Column number is out of range!\n"},
+        {"column above ncols", "4 1 2019 7", COLUMN_ASKED + "Column number is out of range!\n"},
+        {"column not a number", "east 1 2019 7", COLUMN_ASKED + wrong},
+        {"column beyond 32 bits", "4294967297 1", COLUMN_ASKED + wrong},
+        {"no answers at all", "", COLUMN_ASKED + wrong},
+        {"row 0", "1 0 2019 7", COLUMN_ASKED + ROW_ASKED + "Row number is out of range!\n"},
+        {"row above nrows", "1 3 2019 7",
+         COLUMN_ASKED + ROW_ASKED + "Row number is out of range!\n"},
+        {"row not a number", "1 x", COLUMN_ASKED + ROW_ASKED + wrong},
+        {"input ends before the row", "1", COLUMN_ASKED + ROW_ASKED + wrong},
+        {"year not a number", "1 1 last 7", cell_dialogue(1, 1) + "Input year!\n" + wrong},
+        {"input ends before the year", "1 1", cell_dialogue(1, 1) + "Input year!\n" + wrong},
+        {"month not a number", "1 1 2019 July", cell_dialogue(1, 1) + MONTH_DIALOGUE + wrong},
+        {"input ends before the month", "1 1 2019", cell_dialogue(1, 1) + MONTH_DIALOGUE + wrong},
+        {"month 13", "1 1 2019 13",
+         cell_dialogue(1, 1) + MONTH_DIALOGUE + "Month number is out of range!\n"},
+        {"month 0", "1 1 2019 0",
+         cell_dialogue(1, 1) + MONTH_DIALOGUE + "Month number is out of range!\n"},
+        {"no file for the month", "1 1 2019 8",
+         cell_dialogue(1, 1) + MONTH_DIALOGUE +
+             "Read ./201908_dailyDischarge.bin\nDaily discharge data cannot open.\n"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult result = run(c.input);
+        EXPECT_EQ(result.status, 1) << c.label;
+        EXPECT_EQ(result.output, parameter_echo(NCOLS, NROWS) + c.transcript) << c.label;
+        EXPECT_EQ(output_files(), std::vector<std::string>{JULY_FILE}) << c.label;
+    }
+}
+
+TEST_F(SeriesRun, ShortFileFailsAtItsOpeningWithoutWriting) {
+    const std::string month = encode_values(counting_values(JULY_VALUES));
+    const std::size_t lengths[] = {0, 1, 4, month.size() - 4, month.size() - 1};
+    for (const std::size_t length : lengths) {
+        write_text(tree_.output / JULY_FILE, month.substr(0, length));
+        const ProcessResult result = run("3 2 2019 7");
+        EXPECT_EQ(result.status, 1) << length << " bytes";
+        EXPECT_EQ(result.output, parameter_echo(NCOLS, NROWS) + cell_dialogue(3, 2) +
+                                     MONTH_DIALOGUE +
+                                     "Read ./201907_dailyDischarge.bin\n"
+                                     "Daily discharge data cannot open.\n")
+            << length << " bytes";
+        EXPECT_EQ(output_files(), std::vector<std::string>{JULY_FILE}) << length << " bytes";
+    }
+}
+
+TEST_F(SeriesRun, OutputThatCannotBeCreated) {
+    std::filesystem::create_directory(tree_.output / "201907-2-2_discharge.dat");
+    const ProcessResult result = run("2 2 2019 7");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output,
+              july_transcript(2, 2) + "Time series discharge output file cannot open.\n");
+    EXPECT_TRUE(std::filesystem::is_directory(tree_.output / "201907-2-2_discharge.dat"));
+}
+
+TEST_F(SeriesRun, WriteFailureRemovesTheIncompleteSeries) {
+    const std::filesystem::path name = tree_.output / "201907-2-2_discharge.dat";
+    std::filesystem::create_symlink("/dev/full", name);
+    const ProcessResult result = run("2 2 2019 7");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output,
+              july_transcript(2, 2) + "Time series discharge output file cannot write.\n");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(name)));
+}
+
+TEST_F(SeriesRun, ParameterFileProblems) {
+    struct Case {
+        const char* label;
+        std::string parameters;  // empty: no file at all
+        std::string transcript;
+    };
+    const std::string heading = "Reading parameters for runoff simulation.\n";
+    const std::string echo = parameter_echo(NCOLS, NROWS);
+    const Case cases[] = {
+        {"missing", "", heading + "param.dat cannot open.\n"},
+        {"cut after the grid size", "2 3 2\n",
+         heading + "  Topography scale : 2\n  Number of col : 3  Number of row : 2\n"
+                   "param.dat is incomplete or malformed.\n"},
+        {"end year before start year",
+         "2 3 2 135.5 34.25 400 300 12 7 135.004166 34.0041666 3600 "
+         "2020 2019 4 3",
+         echo.substr(0, echo.find("  Start year")) +
+             "  Start year : 2020  Start month : 4\n  End year : 2019  End month : 3\n"
+             "Simulation year setting is wrong\n"},
+        {"no rows", parameter_text(3, 0), parameter_echo(3, 0) + "Grid size setting is wrong\n"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(tree_.root / "param.dat");
+        if (!c.parameters.empty()) {
+            write_text(tree_.root / "param.dat", c.parameters);
+        }
+        const ProcessResult result = run("1 1 2019 7");
+        EXPECT_EQ(result.status, 1) << c.label;
+        EXPECT_EQ(result.output, c.transcript) << c.label;
+        EXPECT_EQ(output_files(), std::vector<std::string>{JULY_FILE}) << c.label;
+    }
+}
+
+TEST_F(SeriesRun, ParameterFileThatIsADirectoryCannotOpen) {
+    std::filesystem::remove(tree_.root / "param.dat");
+    std::filesystem::create_directory(tree_.root / "param.dat");
+    const ProcessResult result = run("1 1 2019 7");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "Reading parameters for runoff simulation.\nparam.dat cannot open.\n");
+}
+
+TEST_F(SeriesRun, DataFromAPipeIsReadThrough) {
+    std::filesystem::remove(tree_.output / JULY_FILE);
+    std::thread writer =
+        feed_fifo(tree_.output / JULY_FILE, encode_values(counting_values(JULY_VALUES)));
+    const ProcessResult result = run("2 1 2019 7");
+    writer.join();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, july_transcript(2, 1));
+    const std::string written = read_bytes(tree_.output / "201907-2-1_discharge.dat");
+    EXPECT_TRUE(written.starts_with("2019 7 1 2\n2019 7 2 8\n"));
+    EXPECT_TRUE(written.ends_with("2019 7 31 182\n"));
+}
+
+TEST_F(SeriesRun, PipeRunningOutOfDataLeavesNoSeries) {
+    // Cut after the chosen cell's last day, and long before it.
+    const std::string month = encode_values(counting_values(JULY_VALUES));
+    for (const std::size_t length : {month.size() - 1, month.size() / 2, std::size_t{0}}) {
+        std::filesystem::remove(tree_.output / JULY_FILE);
+        std::thread writer = feed_fifo(tree_.output / JULY_FILE, month.substr(0, length));
+        const ProcessResult result = run("2 1 2019 7");
+        writer.join();
+        EXPECT_EQ(result.status, 1) << length;
+        EXPECT_EQ(result.output, july_transcript(2, 1) + "Daily discharge data cannot open.\n")
+            << length;
+        EXPECT_EQ(output_files(), std::vector<std::string>{JULY_FILE}) << length;
+    }
+}
