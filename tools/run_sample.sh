@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the programs, writes the sample simulation run into build/sample and
+# runs discharge_series on it for a cell on the main river, answering its
+# questions on standard input.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset release >/dev/null
+cmake --build --preset release
+
+sample=build/sample
+rm -rf "$sample"
+build/release/tools/make_sample_run "$sample"
+
+cd "$sample/output"
+echo
+echo "== discharge_series: column 46, row 14, July 2019 =="
+printf '46\n14\n2019\n7\n' | ../../release/series_extractor/discharge_series
+echo
+echo
+echo "== $sample/output/201907-46-14_discharge.dat (days 6 to 16) =="
+sed -n 6,16p 201907-46-14_discharge.dat
+echo
+echo "The sample run is in $sample: param.dat, and in output/ the monthly files"
+echo "and the time series $sample/output/201907-46-14_discharge.dat."
