@@ -285,3 +285,14 @@ TEST_F(SeriesRun, PipeRunningOutOfDataLeavesNoSeries) {
         EXPECT_EQ(output_files(), std::vector<std::string>{JULY_FILE}) << length;
     }
 }
+
+TEST_F(SeriesRun, MonthTooLargeToCountIsAFileTooShort) {
+    // 31 x (2^31 - 1)^2 values do not fit a 64-bit byte count.
+    write_text(tree_.root / "param.dat", parameter_text(2147483647, 2147483647));
+    const ProcessResult result = run("2147483647 2147483647 2019 7");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, parameter_echo(2147483647, 2147483647) +
+                                 cell_dialogue(2147483647, 2147483647) + MONTH_DIALOGUE +
+                                 "Read ./201907_dailyDischarge.bin\n"
+                                 "Daily discharge data cannot open.\n");
+}
