@@ -1,0 +1,104 @@
+// Encoding one day of discharge as a colour image: each grid cell becomes a
+// 5 x 5 block of pixels whose colour follows a blue - cyan - green - yellow -
+// red ramp over the square root of the cell's position in the value range.
+// Images are binary portable pixmaps (P6) with north at the top.
+#ifndef DISCHARGE_IMAGE_RENDERER_DISCHARGE_IMAGE_H
+#define DISCHARGE_IMAGE_RENDERER_DISCHARGE_IMAGE_H
+
+#include <cstdint>
+#include <fstream>
+#include <iosfwd>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "run_input.h"
+
+// Discharge mapped to the ends of the colour ramp; minimum < maximum.
+struct ValueRange {
+    float maximum = 0.0F;
+    float minimum = 0.0F;
+};
+
+// Level of a cell drawn black: missing discharge, or the masked ring.
+inline constexpr std::int32_t MASK_LEVEL = -999;
+
+// Level of a value the ramp cannot place: not a number, infinite, below a
+// typed minimum, or so far above the maximum that its level overflows 32 bits.
+// Drawn black like every negative level.
+inline constexpr std::int32_t UNPLACEABLE_LEVEL = std::numeric_limits<std::int32_t>::min();
+
+// Side of the square block of pixels that draws one grid cell.
+inline constexpr std::uint64_t BLOCK_SIZE = 5;
+
+// One day's colour levels, row index 0 (the southernmost row) first.
+struct LevelGrid {
+    std::int32_t ncols = 0;
+    std::int32_t nrows = 0;
+    std::vector<std::int32_t> levels;  // nrows x ncols
+};
+
+struct Rgb {
+    std::uint8_t red = 0;
+    std::uint8_t green = 0;
+    std::uint8_t blue = 0;
+    bool operator==(const Rgb&) const = default;
+};
+
+// Bytes of the raster of an ncols x nrows grid (3 bytes a pixel, 25 pixels a
+// cell), or nullopt if that does not fit in 64 bits.
+std::optional<std::uint64_t> raster_bytes(std::int32_t ncols, std::int32_t nrows);
+
+// Everything drawing a day needs, allocated once per run and reused daily, so
+// that memory stays bounded by one day's grid whatever the month's length.
+struct DayCanvas {
+    std::vector<float> values;  // the day's discharge, as read in one block
+    LevelGrid grid;
+    std::vector<char> raster_block;  // whole pixel rows on their way to the file
+};
+
+// Allocates the canvas for an ncols x nrows grid. Returns nullopt when memory
+// runs out or the image would be too large to count in 64 bits.
+std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows);
+
+// Colour level 0 to 255 of a non-negative discharge: the square root of its
+// position between minimum and maximum, scaled to 255 and truncated, all in
+// single precision but the last multiplication. MASK_LEVEL for a negative
+// value; above 255 for values above the maximum; UNPLACEABLE_LEVEL where no
+// 32-bit level exists.
+std::int32_t discharge_level(float value, ValueRange range);
+
+// Colour of a level: black below 0, the ramp from 0 (blue) through 63 (cyan),
+// 127 (green), 191 (yellow) to 255 (red), and yellow above 255. The brightest
+// channel value is 252.
+Rgb level_colour(std::int32_t level);
+
+// Stores the level of every cell of one day's `values` (row index 0 first) in
+// `grid`. The second row and column from each edge form a masked ring whatever
+// their values.
+void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid);
+
+// Reads the next day of the monthly file into canvas.values and fills
+// canvas.grid with its levels. Returns false if the data ran out before the
+// day was complete.
+bool fill_level_grid(DischargeFile& data, ValueRange range, DayCanvas& canvas);
+
+// The P6 header: "P6", the width and height in pixels, and 255.
+void write_image_header(std::ostream& out, std::int32_t ncols, std::int32_t nrows);
+
+// The raster, northernmost row first, built and written a block of whole
+// pixel rows at a time in `block`, which must hold at least five pixel rows
+// (make_day_canvas() sizes it). Stops early once `out` has failed.
+void write_raster(std::ostream& out, const LevelGrid& grid, std::vector<char>& block);
+
+// Creates or truncates the image file at `path` in binary mode and writes the
+// header. Returns false, having written nothing, if the file cannot be opened.
+bool open_discharge_image(std::ofstream& image, const std::string& path, std::int32_t ncols,
+                          std::int32_t nrows);
+
+// Writes the raster of canvas.grid and closes the image. Returns false if
+// anything failed to be written, also on flushing or closing.
+bool write_discharge_raster(std::ofstream& image, DayCanvas& canvas);
+
+#endif  // DISCHARGE_IMAGE_RENDERER_DISCHARGE_IMAGE_H

@@ -1,0 +1,177 @@
+#include "discharge_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+#include "image_driver.h"
+
+namespace {
+
+constexpr std::int32_t INT32_LIMIT = std::numeric_limits<std::int32_t>::max();
+const ValueRange PERCENT{100.0F, 0.0F};
+
+std::string pixels(Rgb colour, std::size_t count) {
+    std::string bytes;
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes += {static_cast<char>(colour.red), static_cast<char>(colour.green),
+                  static_cast<char>(colour.blue)};
+    }
+    return bytes;
+}
+
+LevelGrid grid_of(std::int32_t ncols, std::int32_t nrows, std::vector<std::int32_t> levels) {
+    return LevelGrid{ncols, nrows, std::move(levels)};
+}
+
+std::string raster_of(const LevelGrid& grid, std::size_t block_bytes = 1 << 20) {
+    std::vector<char> block(block_bytes);
+    std::ostringstream out;
+    write_raster(out, grid, block);
+    return out.str();
+}
+
+}  // namespace
+
+TEST(LevelColour, RampAtItsTellingPointsAndBoundaries) {
+    const struct {
+        std::int32_t level;
+        Rgb colour;
+    } cases[] = {
+        {std::numeric_limits<std::int32_t>::min(), {0, 0, 0}},
+        {MASK_LEVEL, {0, 0, 0}},
+        {-1, {0, 0, 0}},
+        {0, {0, 0, 252}},  // blue
+        {1, {0, 4, 252}},
+        {63, {0, 252, 252}},  // cyan
+        {64, {0, 252, 252}},
+        {65, {0, 252, 248}},
+        {127, {0, 252, 0}},  // green
+        {128, {0, 252, 0}},
+        {180, {208, 252, 0}},
+        {191, {252, 252, 0}},  // yellow
+        {192, {252, 252, 0}},
+        {254, {252, 4, 0}},
+        {255, {252, 0, 0}},    // red
+        {256, {252, 252, 0}},  // yellow again above the range
+        {INT32_LIMIT, {252, 252, 0}},
+    };
+    for (const auto& c : cases) {
+        const Rgb colour = level_colour(c.level);
+        EXPECT_EQ(colour, c.colour) << "level " << c.level << " gave (" << int{colour.red} << ", "
+                                    << int{colour.green} << ", " << int{colour.blue} << ")";
+    }
+}
+
+TEST(DischargeLevel, SquareRootOfThePositionInTheRange) {
+    const struct {
+        float value;
+        ValueRange range;
+        std::int32_t level;
+    } cases[] = {
+        {0.0F, PERCENT, 0},
+        {100.0F, PERCENT, 255},
+        {50.0F, PERCENT, 180},  // the square root lifts the middle
+        {25.0F, PERCENT, 127},
+        {1.0F, PERCENT, 25},
+        {100.5F, PERCENT, 255},  // above the maximum but still below level 256
+        {101.0F, PERCENT, 256},
+        {-0.0F, PERCENT, 0},
+        {-1.0F, PERCENT, MASK_LEVEL},
+        {-999.0F, PERCENT, MASK_LEVEL},
+        {-std::numeric_limits<float>::infinity(), PERCENT, MASK_LEVEL},
+        {5.0F, ValueRange{100.0F, 10.0F}, UNPLACEABLE_LEVEL},  // below a typed minimum
+        {std::numeric_limits<float>::quiet_NaN(), PERCENT, UNPLACEABLE_LEVEL},
+        {std::numeric_limits<float>::infinity(), PERCENT, UNPLACEABLE_LEVEL},
+        {7.2e13F, ValueRange{1.0F, 0.0F}, UNPLACEABLE_LEVEL},  // level beyond 32 bits
+        {std::numeric_limits<float>::max(), ValueRange{1.0F, 0.0F}, UNPLACEABLE_LEVEL},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(discharge_level(c.value, c.range), c.level)
+            << c.value << " in " << c.range.minimum << " to " << c.range.maximum;
+    }
+    // Just inside the 32-bit range: about 7.1e13 times the range above the minimum.
+    EXPECT_GT(discharge_level(7.0e13F, ValueRange{1.0F, 0.0F}), 2'100'000'000);
+}
+
+TEST(ComputeLevels, RingOfSecondRowsAndColumnsIsMasked) {
+    const struct {
+        const char* label;
+        std::int32_t ncols;
+        std::int32_t nrows;
+        std::vector<std::int32_t> expected;  // row index 0 first; 255 unmasked, -999 masked
+    } cases[] = {
+        {"4 x 4: only the corners",
+         4,
+         4,
+         {255, -999, -999, 255, -999, -999, -999, -999, -999, -999, -999, -999, 255, -999, -999,
+          255}},
+        {"5 x 5: rows and columns 1 and 3", 5, 5, {255,  -999, 255,  -999, 255,  -999, -999,
+                                                   -999, -999, -999, 255,  -999, 255,  -999,
+                                                   255,  -999, -999, -999, -999, -999, 255,
+                                                   -999, 255,  -999, 255}},
+        {"1 column: no column in the ring", 1, 5, {255, -999, 255, -999, 255}},
+        {"2 rows: both in the ring", 3, 2, {-999, -999, -999, -999, -999, -999}},
+        {"2 columns: both in the ring", 2, 1, {-999, -999}},
+        {"1 x 1: nothing masked", 1, 1, {255}},
+    };
+    for (const auto& c : cases) {
+        std::optional<DayCanvas> canvas = make_day_canvas(c.ncols, c.nrows);
+        ASSERT_TRUE(canvas) << c.label;
+        std::fill(canvas->values.begin(), canvas->values.end(), 100.0F);
+        compute_levels(canvas->values, PERCENT, canvas->grid);
+        EXPECT_EQ(canvas->grid.levels, c.expected) << c.label;
+    }
+}
+
+TEST(ImageHeader, WidthAndHeightInPixels) {
+    std::ostringstream small;
+    write_image_header(small, 3, 2);
+    EXPECT_EQ(small.str(), "P6\n15 10\n255\n");
+    std::ostringstream large;
+    write_image_header(large, INT32_LIMIT, 1000);
+    EXPECT_EQ(large.str(), "P6\n10737418235 5000\n255\n");
+}
+
+TEST(Raster, NorthRowFirstInFiveByFiveBlocks) {
+    // Row index 0 (south): blue, red; row index 1 (north): green, black.
+    const LevelGrid grid = grid_of(2, 2, {0, 255, 127, -999});
+    const std::string north = pixels({0, 252, 0}, 5) + pixels({0, 0, 0}, 5);
+    const std::string south = pixels({0, 0, 252}, 5) + pixels({252, 0, 0}, 5);
+    std::string expected;
+    for (int i = 0; i < 5; ++i) {
+        expected += north;
+    }
+    for (int i = 0; i < 5; ++i) {
+        expected += south;
+    }
+    EXPECT_EQ(raster_of(grid), expected);
+}
+
+TEST(Raster, SameBytesWhateverTheBlockSize) {
+    // 7 x 3 with every level different, written once into a large block and
+    // once with room for just five pixel rows at a time.
+    const LevelGrid grid = grid_of(7, 3, {-1,  0,   10,  63,  64, 100, 127, 128, 150, 191, 192,
+                                          200, 255, 256, 300, 5,  17,  80,  140, 230, 1000});
+    const std::string large = raster_of(grid);
+    EXPECT_EQ(large.size(), 75U * 7 * 3);
+    EXPECT_EQ(raster_of(grid, 75 * 7), large);
+    // The top-left pixel is the north-west cell, the bottom-left the south-west.
+    EXPECT_EQ(large.substr(0, 3), pixels(level_colour(300), 1));
+    EXPECT_EQ(large.substr(large.size() - 105, 3), pixels({0, 0, 0}, 1));
+}
+
+TEST(RasterBytes, SeventyFiveBytesPerCellCheckedFor64Bits) {
+    EXPECT_EQ(raster_bytes(1200, 1000), 90'000'000U);
+    EXPECT_EQ(raster_bytes(INT32_LIMIT, 1), 75ULL * INT32_LIMIT);
+    EXPECT_EQ(raster_bytes(INT32_LIMIT, INT32_LIMIT), std::nullopt);
+    EXPECT_FALSE(make_day_canvas(INT32_LIMIT, INT32_LIMIT));
+}
+
+TEST(ImageFileName, DayRightAlignedInFourCharacters) {
+    EXPECT_EQ(image_file_name(2019, 7, 7), "./image/201907_   7_discharge.ppm");
+    EXPECT_EQ(image_file_name(2019, 7, 31), "./image/201907_  31_discharge.ppm");
+    EXPECT_EQ(image_file_name(999, 2, 1), "./image/099902_   1_discharge.ppm");
+}
