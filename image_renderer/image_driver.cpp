@@ -1,0 +1,161 @@
+#include "image_driver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <istream>
+#include <ostream>
+#include <vector>
+
+namespace {
+
+int fail(std::ostream& console, const char* message) {
+    console << message << std::endl;
+    return 1;
+}
+
+// The drawing pass has no complete month to read. The user is asked to
+// acknowledge before the program ends.
+int fail_drawing_data(std::istream& in, std::ostream& console) {
+    console << "Discharge data cannot open." << std::endl;
+    console << std::endl;
+    console << "Program ends. Hit any key!" << std::endl;
+    in.get();
+    return 1;
+}
+
+// The range typed by the user, or nullopt after "Wrong values inputted!".
+std::optional<ValueRange> ask_value_range(std::istream& in, std::ostream& console) {
+    ValueRange range;
+    console << "Input maximum value : " << std::flush;
+    const std::optional<float> maximum = ask_real(in, console);
+    if (!maximum) {
+        return std::nullopt;
+    }
+    console << "Input minimum value : " << std::flush;
+    const std::optional<float> minimum = ask_real(in, console);
+    if (!minimum) {
+        return std::nullopt;
+    }
+    if (*minimum >= *maximum) {
+        fail(console, "Wrong values inputted!");
+        return std::nullopt;
+    }
+    return ValueRange{*maximum, *minimum};
+}
+
+// Removes an image left incomplete by a failure.
+void discard(std::ofstream& image, const std::string& name) {
+    image.close();
+    std::error_code ignored;
+    std::filesystem::remove(name, ignored);
+}
+
+}  // namespace
+
+std::string image_file_name(std::int32_t year, std::int32_t month, std::int32_t day) {
+    char name[96];
+    std::snprintf(name, sizeof name, "./image/%04d%02d_%4d_discharge.ppm", static_cast<int>(year),
+                  static_cast<int>(month), static_cast<int>(day));
+    return name;
+}
+
+ValueRange find_value_range(DischargeFile& data, std::uint64_t values) {
+    ValueRange range{-1.0F, 10000.0F};
+    std::vector<float> block(static_cast<std::size_t>(std::min<std::uint64_t>(values, 1U << 20)));
+    while (values > 0) {
+        const std::size_t wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(values, block.size()));
+        const std::size_t got = read_discharge_values(data, std::span<float>(block.data(), wanted));
+        for (std::size_t i = 0; i < got; ++i) {
+            const float value = block[i];
+            if (value >= 0.0F) {
+                range.maximum = std::max(range.maximum, value);
+                range.minimum = std::min(range.minimum, value);
+            }
+        }
+        if (got < wanted) {
+            break;
+        }
+        values -= wanted;
+    }
+    return range;
+}
+
+int run_discharge_image(std::istream& in, std::ostream& console) {
+    const std::optional<RunParameters> parameters = read_run_parameters(console);
+    if (!parameters) {
+        return 1;
+    }
+    const std::int32_t ncols = parameters->ncols;
+    const std::int32_t nrows = parameters->nrows;
+
+    const std::optional<YearMonth> month = ask_month(in, console);
+    if (!month) {
+        return 1;
+    }
+    DischargeFile data;
+    if (!open_discharge_file(data, month->year, month->month, console)) {
+        return fail(console, "Daily discharge data cannot open.");
+    }
+    const std::int32_t days = days_in_month(month->month);
+
+    console << std::endl;
+    console << "Do you want to set the maximum and minimun values of rainfall intensity? (y/n)"
+            << std::endl;
+    std::string answer;
+    in >> answer;
+
+    ValueRange range;
+    if (answer == "y") {
+        const std::optional<ValueRange> typed = ask_value_range(in, console);
+        if (!typed) {
+            return 1;
+        }
+        range = *typed;
+    } else {
+        // A month too large to count cannot be in the file: read until it ends.
+        range = find_value_range(data, month_value_count(days, nrows, ncols)
+                                           .value_or(std::numeric_limits<std::uint64_t>::max()));
+    }
+    close_discharge_file(data);
+
+    if (range.minimum >= range.maximum) {
+        return fail(console, "Maximun discharge <= Minimum discharge!");
+    }
+    console << "Maximun discharge = " << range.maximum << " Minimum discharge = " << range.minimum
+            << std::endl;
+
+    if (!open_discharge_file(data, month->year, month->month, console) ||
+        !holds_month(data, days, nrows, ncols)) {
+        return fail_drawing_data(in, console);
+    }
+
+    std::optional<DayCanvas> canvas = make_day_canvas(ncols, nrows);
+    if (!canvas) {
+        return fail(console, "Not enough memory to draw the images.");
+    }
+
+    for (std::int32_t day = 1; day <= days; ++day) {
+        // Each day's progress line overwrites the last one.
+        const std::string name = image_file_name(month->year, month->month, day);
+        console << "Write " << name << '\r' << std::flush;
+        std::ofstream image;
+        if (!open_discharge_image(image, name, ncols, nrows)) {
+            return fail(console, "Image output file cannot open.");
+        }
+        if (!fill_level_grid(data, range, *canvas)) {
+            discard(image, name);
+            return fail_drawing_data(in, console);
+        }
+        if (!write_discharge_raster(image, *canvas)) {
+            discard(image, name);
+            return fail(console, "Image output file cannot write.");
+        }
+    }
+    close_discharge_file(data);
+
+    console << std::endl;
+    console << "Program ends!" << std::endl;
+    return 0;
+}

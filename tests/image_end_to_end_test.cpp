@@ -1,0 +1,365 @@
+// Whole runs of discharge_image in temporary run trees.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "run_tree.h"
+
+namespace {
+
+// A 3 x 3 grid: the ring masks the middle row and column, leaving the four
+// corners, each drawn in its own colour to catch flips.
+constexpr int NCOLS = 3;
+constexpr int NROWS = 3;
+constexpr int CELLS = NCOLS * NROWS;
+const char* const JULY_FILE = "201907_dailyDischarge.bin";
+const std::string MONTH_DIALOGUE = "Input year!\nInput month!\n";
+const std::string READ_JULY = "Read ./201907_dailyDischarge.bin\n";
+const std::string QUESTION =
+    "\nDo you want to set the maximum and minimun values of rainfall intensity? (y/n)\n";
+const std::string TYPED_PROMPTS = "Input maximum value : Input minimum value : ";
+const std::string HIT_ANY_KEY = "Discharge data cannot open.\n\nProgram ends. Hit any key!\n";
+
+std::string pixels(unsigned char r, unsigned char g, unsigned char b, int count) {
+    std::string bytes;
+    for (int i = 0; i < count; ++i) {
+        bytes += {static_cast<char>(r), static_cast<char>(g), static_cast<char>(b)};
+    }
+    return bytes;
+}
+
+const std::string BLUE = pixels(0, 0, 252, 5);
+const std::string RED = pixels(252, 0, 0, 5);
+const std::string GREEN = pixels(0, 252, 0, 5);
+const std::string MIDDLE = pixels(208, 252, 0, 5);  // level 180, halfway through the range
+const std::string BLACK = pixels(0, 0, 0, 5);
+
+// Day 1: south-west 0 (blue), south-east 100 (red), north-west 25 (green),
+// north-east 50 (level 180); the masked ring holds 60 and -5. Day 2 and
+// later: all corners 100 (red). The month's range is 0 to 100 either way.
+std::vector<float> july() {
+    std::vector<float> month;
+    const std::vector<float> first = {0, 60, 100, -5, 60, -5, 25, 60, 50};
+    month.insert(month.end(), first.begin(), first.end());
+    for (int day = 2; day <= 31; ++day) {
+        const std::vector<float> later = {100, -5, 100, -5, -5, -5, 100, 60, 100};
+        month.insert(month.end(), later.begin(), later.end());
+    }
+    return month;
+}
+
+std::string image(const std::string& north, const std::string& south) {
+    std::string bytes = "P6\n15 15\n255\n";
+    for (int i = 0; i < 5; ++i) {
+        bytes += north;
+    }
+    for (int i = 0; i < 5; ++i) {
+        bytes += BLACK + BLACK + BLACK;
+    }
+    for (int i = 0; i < 5; ++i) {
+        bytes += south;
+    }
+    return bytes;
+}
+
+const std::string DAY_ONE_IMAGE = image(GREEN + BLACK + MIDDLE, BLUE + BLACK + RED);
+const std::string LATER_IMAGE = image(RED + BLACK + RED, RED + BLACK + RED);
+
+std::string image_name(int day) {
+    char name[64];
+    std::snprintf(name, sizeof name, "201907_%4d_discharge.ppm", day);
+    return name;
+}
+
+std::string write_lines(int first, int last) {
+    std::string lines;
+    for (int day = first; day <= last; ++day) {
+        lines += "Write ./image/" + image_name(day) + "\r";
+    }
+    return lines;
+}
+
+class ImageRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        write_text(tree_.root / "param.dat", parameter_text(NCOLS, NROWS));
+        write_text(tree_.output / JULY_FILE, encode_values(july()));
+        std::filesystem::create_directory(image_dir_);
+    }
+
+    ProcessResult run(const std::string& input) {
+        return run_program(DISCHARGE_IMAGE_PATH, tree_.output, input);
+    }
+
+    // Answers year and month, and gives the rest of `input` only once the
+    // program has opened the FIFO feeding the data.
+    ProcessResult run_gated(FifoFeeder& feeder, const std::string& rest) {
+        return run_program_gated(
+            DISCHARGE_IMAGE_PATH, tree_.output, "2019 7 ", [&] { feeder.wait_first_connection(); },
+            rest);
+    }
+
+    std::vector<std::string> images() const {
+        std::vector<std::string> names;
+        if (std::filesystem::is_directory(image_dir_)) {
+            for (const auto& entry : std::filesystem::directory_iterator(image_dir_)) {
+                names.push_back(entry.path().filename().string());
+            }
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string start() const {
+        return parameter_echo(NCOLS, NROWS) + MONTH_DIALOGUE + READ_JULY + QUESTION;
+    }
+
+    RunTree tree_;
+    std::filesystem::path image_dir_ = tree_.output / "image";
+};
+
+}  // namespace
+
+TEST_F(ImageRun, RangeFromTheMonthDrawsEveryDay) {
+    const ProcessResult result = run("2019\n7\nn\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, start() + "Maximun discharge = 100 Minimum discharge = 0\n" +
+                                 READ_JULY + write_lines(1, 31) + "\nProgram ends!\n");
+    ASSERT_EQ(images().size(), 31U);
+    EXPECT_EQ(images().front(), "201907_   1_discharge.ppm");
+    EXPECT_EQ(images().back(), "201907_  31_discharge.ppm");
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(1)), DAY_ONE_IMAGE);
+    for (int day = 2; day <= 31; ++day) {
+        EXPECT_EQ(read_bytes(image_dir_ / image_name(day)), LATER_IMAGE) << "day " << day;
+    }
+}
+
+TEST_F(ImageRun, TypedRangeDrawsTheSameImages) {
+    const ProcessResult result = run("2019 7 y 100 0");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, start() + TYPED_PROMPTS +
+                                 "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
+                                 write_lines(1, 31) + "\nProgram ends!\n");
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(1)), DAY_ONE_IMAGE);
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(31)), LATER_IMAGE);
+}
+
+TEST_F(ImageRun, OnlyLowerCaseYTypesTheRange) {
+    for (const char* answer : {"Y", "yes", "n", "no"}) {
+        const ProcessResult result = run(std::string("2019 7 ") + answer + " 50 10");
+        EXPECT_EQ(result.status, 0) << answer;
+        EXPECT_EQ(result.output.substr(start().size(), 46),
+                  "Maximun discharge = 100 Minimum discharge = 0\n")
+            << answer;
+    }
+}
+
+TEST_F(ImageRun, TypedRangeNarrowerThanTheData) {
+    // 10 to 50: 0 is below the minimum (black), 100 above the maximum (yellow),
+    // 25 at level 156, 50 at 255 (red).
+    const ProcessResult result = run("2019 7 y 50 10");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(1)),
+              image(pixels(112, 252, 0, 5) + BLACK + RED, BLACK + BLACK + pixels(252, 252, 0, 5)));
+}
+
+TEST_F(ImageRun, FebruaryOfALeapYearGivesTwentyEightImages) {
+    std::vector<float> month(29 * CELLS, 7.0F);
+    month[0] = 0.0F;
+    write_text(tree_.output / "202002_dailyDischarge.bin", encode_values(month));
+    const ProcessResult result = run("2020 2 n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(images().size(), 28U);
+    EXPECT_EQ(images().back(), "202002_  28_discharge.ppm");
+}
+
+TEST_F(ImageRun, EqualValuesAboveTenThousandStillGiveARange) {
+    write_text(tree_.output / JULY_FILE, encode_values(std::vector<float>(31 * CELLS, 20000.0F)));
+    const ProcessResult result = run("2019 7 n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output.substr(start().size(), 54),
+              "Maximun discharge = 20000 Minimum discharge = 10000\n" + READ_JULY.substr(0, 2));
+}
+
+TEST_F(ImageRun, FailuresBeforeAnyImage) {
+    struct Case {
+        const char* label;
+        std::vector<float> month;  // written as July
+        const char* input;
+        std::string transcript;  // after the parameter echo
+    };
+    const std::string wrong = "Wrong values inputted!\n";
+    const std::string range_pass = MONTH_DIALOGUE + READ_JULY + QUESTION;
+    const std::string no_range = "Maximun discharge <= Minimum discharge!\n";
+    const Case cases[] = {
+        {"year not a number", july(), "last 7", "Input year!\n" + wrong},
+        {"input ends before the month", july(), "2019", MONTH_DIALOGUE + wrong},
+        {"month 13", july(), "2019 13", MONTH_DIALOGUE + "Month number is out of range!\n"},
+        {"no file for the month", july(), "2019 8",
+         MONTH_DIALOGUE + "Read ./201908_dailyDischarge.bin\nDaily discharge data cannot open.\n"},
+        {"maximum not a number", july(), "2019 7 y lots 0",
+         range_pass + "Input maximum value : " + wrong},
+        {"maximum beyond a float", july(), "2019 7 y 1e39 0",
+         range_pass + "Input maximum value : " + wrong},
+        {"input ends before the minimum", july(), "2019 7 y 100",
+         range_pass + TYPED_PROMPTS + wrong},
+        {"minimum equal to the maximum", july(), "2019 7 y 100 100",
+         range_pass + TYPED_PROMPTS + wrong},
+        {"minimum above the maximum", july(), "2019 7 y 1 2", range_pass + TYPED_PROMPTS + wrong},
+        {"all values negative", std::vector<float>(31 * CELLS, -999.0F), "2019 7 n",
+         range_pass + no_range},
+        {"all values equal", std::vector<float>(31 * CELLS, 42.0F), "2019 7 n",
+         range_pass + no_range},
+        {"only values that are not numbers",
+         std::vector<float>(31 * CELLS, std::numeric_limits<float>::quiet_NaN()), "2019 7 n",
+         range_pass + no_range},
+    };
+    for (const Case& c : cases) {
+        write_text(tree_.output / JULY_FILE, encode_values(c.month));
+        const ProcessResult result = run(c.input);
+        EXPECT_EQ(result.status, 1) << c.label;
+        EXPECT_EQ(result.output, parameter_echo(NCOLS, NROWS) + c.transcript) << c.label;
+        EXPECT_TRUE(images().empty()) << c.label;
+    }
+}
+
+TEST_F(ImageRun, ParameterFileProblems) {
+    std::filesystem::remove(tree_.root / "param.dat");
+    ProcessResult result = run("2019 7 n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "Reading parameters for runoff simulation.\nparam.dat cannot open.\n");
+
+    write_text(tree_.root / "param.dat", parameter_text(0, 3));
+    result = run("2019 7 n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, parameter_echo(0, 3) + "Grid size setting is wrong\n");
+    EXPECT_TRUE(images().empty());
+}
+
+TEST_F(ImageRun, ShortFileFailsTheDrawingPassInBothBranches) {
+    const std::string month = encode_values(july());
+    for (const std::size_t length : {month.size() - 4, month.size() - 1, month.size() / 2}) {
+        write_text(tree_.output / JULY_FILE, month.substr(0, length));
+        // The range pass reads what there is, then the second opening fails.
+        ProcessResult result = run("2019 7 n");
+        EXPECT_EQ(result.status, 1) << length;
+        EXPECT_EQ(result.output, start() + "Maximun discharge = 100 Minimum discharge = 0\n" +
+                                     READ_JULY + HIT_ANY_KEY)
+            << length;
+        // A typed range fails at the same opening instead of repeating values.
+        result = run("2019 7 y 100 0");
+        EXPECT_EQ(result.status, 1) << length;
+        EXPECT_EQ(result.output, start() + TYPED_PROMPTS +
+                                     "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
+                                     HIT_ANY_KEY)
+            << length;
+        EXPECT_TRUE(images().empty()) << length;
+    }
+}
+
+TEST_F(ImageRun, EmptyFileHasNoRange) {
+    write_text(tree_.output / JULY_FILE, "");
+    const ProcessResult result = run("2019 7 n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, start() + "Maximun discharge <= Minimum discharge!\n");
+}
+
+TEST_F(ImageRun, MissingImageFolderFailsAtTheFirstDay) {
+    std::filesystem::remove(image_dir_);
+    const ProcessResult result = run("2019 7 n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, start() + "Maximun discharge = 100 Minimum discharge = 0\n" +
+                                 READ_JULY + write_lines(1, 1) +
+                                 "Image output file cannot open.\n");
+    EXPECT_FALSE(std::filesystem::exists(image_dir_));
+}
+
+TEST_F(ImageRun, ImageNameTakenByADirectory) {
+    std::filesystem::create_directory(image_dir_ / image_name(3));
+    const ProcessResult result = run("2019 7 y 100 0");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.output.ends_with(write_lines(1, 3) + "Image output file cannot open.\n"));
+    EXPECT_EQ(images(), (std::vector<std::string>{image_name(1), image_name(2), image_name(3)}));
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(2)), LATER_IMAGE);
+}
+
+TEST_F(ImageRun, WriteFailureRemovesTheImageAndKeepsEarlierDays) {
+    for (const int day : {1, 4}) {
+        std::filesystem::remove_all(image_dir_);
+        std::filesystem::create_directory(image_dir_);
+        std::filesystem::create_symlink("/dev/full", image_dir_ / image_name(day));
+        const ProcessResult result = run("2019 7 n");
+        EXPECT_EQ(result.status, 1) << day;
+        EXPECT_EQ(result.output, start() + "Maximun discharge = 100 Minimum discharge = 0\n" +
+                                     READ_JULY + write_lines(1, day) +
+                                     "Image output file cannot write.\n")
+            << day;
+        std::vector<std::string> kept;
+        for (int earlier = 1; earlier < day; ++earlier) {
+            kept.push_back(image_name(earlier));
+            EXPECT_EQ(read_bytes(image_dir_ / image_name(earlier)),
+                      earlier == 1 ? DAY_ONE_IMAGE : LATER_IMAGE);
+        }
+        EXPECT_EQ(images(), kept) << day;
+    }
+}
+
+TEST_F(ImageRun, DataFromAPipeIsOpenedForEachPass) {
+    // The range pass reads the first opening; the drawing pass the second.
+    ProcessResult result;
+    std::filesystem::remove(tree_.output / JULY_FILE);
+    {
+        FifoFeeder feeder(tree_.output / JULY_FILE, encode_values(july()), 2);
+        result = run("2019 7 n");
+    }
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.output.ends_with(write_lines(1, 31) + "\nProgram ends!\n"));
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(1)), DAY_ONE_IMAGE);
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(31)), LATER_IMAGE);
+
+    // With a typed range the first opening is closed unread.
+    std::filesystem::remove(tree_.output / JULY_FILE);
+    std::filesystem::remove_all(image_dir_);
+    std::filesystem::create_directory(image_dir_);
+    {
+        FifoFeeder feeder(tree_.output / JULY_FILE, encode_values(july()), 2);
+        result = run_gated(feeder, "y 100 0");
+    }
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, start() + TYPED_PROMPTS +
+                                 "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
+                                 write_lines(1, 31) + "\nProgram ends!\n");
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(1)), DAY_ONE_IMAGE);
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(31)), LATER_IMAGE);
+}
+
+TEST_F(ImageRun, PipeRunningOutOfDataDrawsNoMadeUpDay) {
+    // Ten whole days and part of the eleventh.
+    const std::string month = encode_values(july()).substr(0, (10 * CELLS + 4) * 4);
+
+    // The range pass runs out: its second opening fails.
+    ProcessResult result;
+    std::filesystem::remove(tree_.output / JULY_FILE);
+    {
+        FifoFeeder feeder(tree_.output / JULY_FILE, month, 1);
+        result = run("2019 7 n");
+    }
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, start() + "Maximun discharge = 100 Minimum discharge = 0\n" +
+                                 READ_JULY + HIT_ANY_KEY);
+    EXPECT_TRUE(images().empty());
+
+    // With a typed range the drawing pass runs out in day 11: the ten days
+    // drawn from real data stay, the eleventh is not left behind.
+    std::filesystem::remove(tree_.output / JULY_FILE);
+    {
+        FifoFeeder feeder(tree_.output / JULY_FILE, month, 2);
+        result = run_gated(feeder, "y 100 0");
+    }
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, start() + TYPED_PROMPTS +
+                                 "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
+                                 write_lines(1, 11) + HIT_ANY_KEY);
+    EXPECT_EQ(images().size(), 10U);
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(10)), LATER_IMAGE);
+}
