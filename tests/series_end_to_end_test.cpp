@@ -260,10 +260,11 @@ TEST_F(SeriesRun, ParameterFileThatIsADirectoryCannotOpen) {
 
 TEST_F(SeriesRun, DataFromAPipeIsReadThrough) {
     std::filesystem::remove(tree_.output / JULY_FILE);
-    std::thread writer =
-        feed_fifo(tree_.output / JULY_FILE, encode_values(counting_values(JULY_VALUES)));
-    const ProcessResult result = run("2 1 2019 7");
-    writer.join();
+    ProcessResult result;
+    {
+        FifoFeeder feeder(tree_.output / JULY_FILE, encode_values(counting_values(JULY_VALUES)), 1);
+        result = run("2 1 2019 7");
+    }
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, july_transcript(2, 1));
     const std::string written = read_bytes(tree_.output / "201907-2-1_discharge.dat");
@@ -276,9 +277,11 @@ TEST_F(SeriesRun, PipeRunningOutOfDataLeavesNoSeries) {
     const std::string month = encode_values(counting_values(JULY_VALUES));
     for (const std::size_t length : {month.size() - 1, month.size() / 2, std::size_t{0}}) {
         std::filesystem::remove(tree_.output / JULY_FILE);
-        std::thread writer = feed_fifo(tree_.output / JULY_FILE, month.substr(0, length));
-        const ProcessResult result = run("2 1 2019 7");
-        writer.join();
+        ProcessResult result;
+        {
+            FifoFeeder feeder(tree_.output / JULY_FILE, month.substr(0, length), 1);
+            result = run("2 1 2019 7");
+        }
         EXPECT_EQ(result.status, 1) << length;
         EXPECT_EQ(result.output, july_transcript(2, 1) + "Daily discharge data cannot open.\n")
             << length;
