@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the programs, writes the sample simulation run into build/sample and
-# runs discharge_series on it for a cell on the main river, answering its
-# questions on standard input.
+# Builds the programs, writes the sample simulation run into build/sample,
+# runs discharge_series on it for a cell on the main river and discharge_image
+# for the whole of July 2019, answering their questions on standard input.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,5 +21,9 @@ echo
 echo "== $sample/output/201907-46-14_discharge.dat (days 6 to 16) =="
 sed -n 6,16p 201907-46-14_discharge.dat
 echo
-echo "The sample run is in $sample: param.dat, and in output/ the monthly files"
-echo "and the time series $sample/output/201907-46-14_discharge.dat."
+echo "== discharge_image: July 2019, range taken from the month =="
+printf '2019\n7\nn\n' | ../../release/image_renderer/discharge_image
+echo
+echo "The sample run is in $sample: param.dat, and in output/ the monthly files,"
+echo "the time series $sample/output/201907-46-14_discharge.dat"
+echo "and the 31 daily images $sample/output/image/201907_*_discharge.ppm."
