@@ -363,3 +363,17 @@ TEST_F(ImageRun, PipeRunningOutOfDataDrawsNoMadeUpDay) {
     EXPECT_EQ(images().size(), 10U);
     EXPECT_EQ(read_bytes(image_dir_ / image_name(10)), LATER_IMAGE);
 }
+
+TEST_F(ImageRun, GridTooLargeForMemoryIsReported) {
+    // 10^11 cells: a sparse month of 12.4 TB passes the size check, but one
+    // day's grid (400 GB of values) cannot be allocated.
+    write_text(tree_.root / "param.dat", parameter_text(100000, 1000000));
+    std::filesystem::resize_file(tree_.output / JULY_FILE, 31ULL * 100000 * 1000000 * 4);
+    const ProcessResult result = run("2019 7 y 100 0");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, parameter_echo(100000, 1000000) + MONTH_DIALOGUE + READ_JULY +
+                                 QUESTION + TYPED_PROMPTS +
+                                 "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
+                                 "Not enough memory to draw the images.\n");
+    EXPECT_TRUE(images().empty());
+}
