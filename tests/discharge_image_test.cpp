@@ -22,6 +22,32 @@ std::string pixels(Rgb colour, std::size_t count) {
     return bytes;
 }
 
+// Keeps count of the bytes written to it, and the first and last few.
+class CountingBuffer : public std::streambuf {
+  public:
+    std::uint64_t count = 0;
+    std::string head;
+    std::string tail;
+
+  protected:
+    std::streamsize xsputn(const char* bytes, std::streamsize n) override {
+        const std::string_view written(bytes, static_cast<std::size_t>(n));
+        if (head.size() < 6) {
+            head += written.substr(0, 6 - head.size());
+        }
+        tail = (tail + std::string(written.substr(written.size() -
+                                                  std::min<std::size_t>(6, written.size()))));
+        tail = tail.substr(tail.size() - std::min<std::size_t>(6, tail.size()));
+        count += static_cast<std::uint64_t>(n);
+        return n;
+    }
+    int_type overflow(int_type c) override {
+        const char byte = static_cast<char>(c);
+        xsputn(&byte, 1);
+        return c;
+    }
+};
+
 LevelGrid grid_of(std::int32_t ncols, std::int32_t nrows, std::vector<std::int32_t> levels) {
     return LevelGrid{ncols, nrows, std::move(levels)};
 }
@@ -161,6 +187,21 @@ TEST(Raster, SameBytesWhateverTheBlockSize) {
     // The top-left pixel is the north-west cell, the bottom-left the south-west.
     EXPECT_EQ(large.substr(0, 3), pixels(level_colour(300), 1));
     EXPECT_EQ(large.substr(large.size() - 105, 3), pixels({0, 0, 0}, 1));
+}
+
+TEST(Raster, LargerThanFourGibibytes) {
+    // 7600 x 7600 cells: 4.33e9 bytes of raster, past 32-bit sizes.
+    LevelGrid grid = grid_of(7600, 7600, std::vector<std::int32_t>(7600U * 7600U, 255));
+    grid.levels[7599U * 7600U] = 0;  // the north-west cell: blue, the first pixels
+    grid.levels[7599] = -1;          // the south-east cell: black, the last pixels
+    std::vector<char> block(1 << 20);
+    CountingBuffer counter;
+    std::ostream out(&counter);
+    write_raster(out, grid, block);
+    EXPECT_TRUE(out);
+    EXPECT_EQ(counter.count, 75ULL * 7600 * 7600);
+    EXPECT_EQ(counter.head, pixels({0, 0, 252}, 2));
+    EXPECT_EQ(counter.tail, pixels({0, 0, 0}, 2));
 }
 
 TEST(RasterBytes, SeventyFiveBytesPerCellCheckedFor64Bits) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "run_tree.h"
@@ -298,4 +299,28 @@ TEST_F(SeriesRun, MonthTooLargeToCountIsAFileTooShort) {
                                  cell_dialogue(2147483647, 2147483647) + MONTH_DIALOGUE +
                                  "Read ./201907_dailyDischarge.bin\n"
                                  "Daily discharge data cannot open.\n");
+}
+
+TEST_F(SeriesRun, SparseMonthBeyondFourGibibytes) {
+    // 10000 x 4000 cells: 160 MB a day, 4.96 GB for July. Only the last cell
+    // of days 1, 27 and 31 holds data; day 27 starts past 4 GiB.
+    constexpr std::uint64_t cells = 10000ULL * 4000ULL;
+    write_text(tree_.root / "param.dat", parameter_text(10000, 4000));
+    const std::filesystem::path month = tree_.output / JULY_FILE;
+    write_text(month, "");
+    std::filesystem::resize_file(month, 31 * cells * 4);
+    std::fstream file(month, std::ios::in | std::ios::out | std::ios::binary);
+    const std::pair<std::uint64_t, float> stored[] = {{1, 1.5F}, {27, 27.25F}, {31, -999.0F}};
+    for (const auto& [day, value] : stored) {
+        file.seekp(static_cast<std::streamoff>((day * cells - 1) * 4));
+        file << encode_values({value});
+    }
+    file.close();
+
+    const ProcessResult result = run("10000 4000 2019 7");
+    EXPECT_EQ(result.status, 0);
+    const std::string written = read_bytes(tree_.output / "201907-10000-4000_discharge.dat");
+    EXPECT_TRUE(written.starts_with("2019 7 1 1.5\n2019 7 2 0\n")) << written;
+    EXPECT_NE(written.find("\n2019 7 26 0\n2019 7 27 27.25\n2019 7 28 0\n"), std::string::npos);
+    EXPECT_TRUE(written.ends_with("2019 7 30 0\n2019 7 31 -999\n"));
 }
