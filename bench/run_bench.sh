@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# Times discharge_image and discharge_series on a large sample month against
+# the I/O floor, and checks that their outputs match the test build's.
+#
+#   bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR]
+#
+# Defaults: a 1200x1000 July, 5 runs of every case, data in build/bench-data
+# (about 6 GB of images are written there; the sparse month takes no space).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+size=1200x1000
+runs=5
+dir=build/bench-data
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --size) size=$2; shift 2 ;;
+        --runs) runs=$2; shift 2 ;;
+        --dir) dir=$2; shift 2 ;;
+        *) echo "usage: bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR]" >&2; exit 2 ;;
+    esac
+done
+ncols=${size%x*}
+nrows=${size#*x}
+
+echo "Building the test build (build/release) and the benchmark build (build/bench)..."
+for preset in release bench; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" >/dev/null
+done
+bin=$PWD/build/bench
+ref=$PWD/build/release
+
+# The runs: a large month, a 12x10 month, and a sparse month of about 100 GB
+# (40000 x 20000 cells, 31 days) whose last cell lies at its very end.
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+rm -rf "$dir/large" "$dir/small" "$dir/sparse" "$dir/pipe" "$dir/range"
+"$ref/tools/make_sample_run" "$dir/large" --size "$size" --months 201907 >/dev/null
+"$ref/tools/make_sample_run" "$dir/small" --size 12x10 --months 201907 >/dev/null
+mkdir -p "$dir/sparse/output" "$dir/pipe/output" "$dir/range/output" "$dir/large/floor"
+sed 's/^12 10$/40000 20000/' "$dir/small/param.dat" >"$dir/sparse/param.dat"
+truncate -s $((31 * 40000 * 20000 * 4)) "$dir/sparse/output/201907_dailyDischarge.bin"
+cp "$dir/large/param.dat" "$dir/pipe/param.dat"
+data=$dir/large/output/201907_dailyDischarge.bin
+# Without ./image/, discharge_image stops at its first image: what it does
+# before is the range pass, one sequential read of the month.
+cp "$dir/large/param.dat" "$dir/range/param.dat"
+ln -s "$data" "$dir/range/output/201907_dailyDischarge.bin"
+image_bytes=$(( $(printf 'P6\n%d %d\n255\n' $((5 * ncols)) $((5 * nrows)) | wc -c) + 75 * ncols * nrows ))
+
+# One case: name, working directory, standard input, command.
+declare -A times memory
+run_case() {
+    local name=$1 workdir=$2 input=$3
+    shift 3
+    local start end
+    start=$EPOCHREALTIME
+    # The range pass alone ends, as intended, without an image folder.
+    (cd "$workdir" && printf '%s' "$input" | /usr/bin/time -f '%M' -o "$dir/.mem" "$@" >/dev/null) ||
+        [ "$name" = range_pass ]
+    end=$EPOCHREALTIME
+    times[$name]+="$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", e - s }') "
+    local kb
+    kb=$(tail -n 1 "$dir/.mem")
+    if [ -z "${memory[$name]:-}" ] || [ "$kb" -gt "${memory[$name]}" ]; then
+        memory[$name]=$kb
+    fi
+}
+
+# discharge_series with its monthly file a FIFO that cat fills: the pass that
+# cannot seek, against cat's own time.
+series_from_pipe() {
+    rm -f "$dir/pipe/output/201907_dailyDischarge.bin"
+    mkfifo "$dir/pipe/output/201907_dailyDischarge.bin"
+    cat "$data" >"$dir/pipe/output/201907_dailyDischarge.bin" &
+    "$bin/series_extractor/discharge_series"
+    wait
+}
+# The floor of that pass: the same bytes through a FIFO into cat.
+pipe_floor() {
+    rm -f "$dir/pipe/floor.fifo"
+    mkfifo "$dir/pipe/floor.fifo"
+    cat "$data" >"$dir/pipe/floor.fifo" &
+    cat "$dir/pipe/floor.fifo"
+    wait
+}
+export -f series_from_pipe pipe_floor
+export dir data bin
+
+middle="$((ncols / 2)) $((nrows / 2))"
+series=$bin/series_extractor/discharge_series
+light_cases=(
+    "series_small|$dir/small/output|12 10 2019 7|$series"
+    "series_middle|$dir/large/output|$middle 2019 7|$series"
+    "series_last|$dir/large/output|$ncols $nrows 2019 7|$series"
+    "series_sparse_last|$dir/sparse/output|40000 20000 2019 7|$series"
+    "series_pipe|$dir/pipe/output|$middle 2019 7|bash -c series_from_pipe"
+    "pipe_floor|$dir||bash -c pipe_floor"
+    "range_pass|$dir/range/output|2019 7 n|$bin/image_renderer/discharge_image"
+    "read_floor|$dir||cat $data"
+)
+echo "Timing $runs rounds of every case, side by side..."
+for ((round = 1; round <= runs; round++)); do
+    run_case image_computed "$dir/large/output" $'2019\n7\nn\n' "$bin/image_renderer/discharge_image"
+    run_case image_typed "$dir/large/output" $'2019\n7\ny\n2000\n0\n' "$bin/image_renderer/discharge_image"
+    run_case image_floor "$dir" "" "$bin/bench/io_floor" "$data" "$dir/large/floor" 31 "$image_bytes"
+    # Let the gigabytes just written reach the disk before the short cases,
+    # and start them each round at another one.
+    sync
+    for ((i = 0; i < ${#light_cases[@]}; i++)); do
+        IFS='|' read -r name workdir input command <<<"${light_cases[(i + round) % ${#light_cases[@]}]}"
+        # shellcheck disable=SC2086 # the command is split into its words
+        run_case "$name" "$workdir" "$input"$'\n' $command
+    done
+    printf '  round %d of %d done\n' "$round" "$runs"
+done
+
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+spread() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.3f-%.3f", lo, hi }'; }
+
+day_grid_kb=$((ncols * nrows * 4 / 1024))
+image_memory_limit=$((3 * day_grid_kb + 32 * 1024))
+series_memory_limit=$((16 * 1024))
+verdict() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b) ? "ok" : "OVER" }'; }
+
+echo
+echo "$size July, medians of $runs runs (seconds), spread min-max, peak memory"
+printf '%-20s %9s %15s %10s  %-14s %8s %s\n' case median spread "peak MB" "against" ratio target
+row() {
+    local name=$1 floor=$2 target=$3 memory_limit=$4
+    local m r ratio_text="" mem_mb
+    m=$(median "${times[$name]}")
+    mem_mb=$(awk -v k="${memory[$name]}" 'BEGIN { printf "%.1f", k / 1024 }')
+    if [ -n "$floor" ]; then
+        r=$(awk -v a="$m" -v b="$(median "${times[$floor]}")" 'BEGIN { printf "%.2f", a / b }')
+        ratio_text="$r"
+        [ -n "$target" ] && ratio_text="$r (<= $target: $(verdict "$r" "$target"))"
+    fi
+    [ -n "$memory_limit" ] && mem_mb="$mem_mb ($(verdict "${memory[$name]}" "$memory_limit"))"
+    printf '%-20s %9.3f %15s %10s  %-14s %s\n' "$name" "$m" "$(spread "${times[$name]}")" "$mem_mb" "${floor:--}" "$ratio_text"
+}
+row image_computed image_floor 1.3 "$image_memory_limit"
+row image_typed image_floor 1.3 "$image_memory_limit"
+row image_floor "" "" ""
+row series_small "" "" "$series_memory_limit"
+row series_middle series_small 1.2 "$series_memory_limit"
+row series_last series_small 1.2 "$series_memory_limit"
+row series_sparse_last series_small 1.2 "$series_memory_limit"
+row series_pipe pipe_floor "" "$series_memory_limit"
+row pipe_floor "" "" ""
+row range_pass read_floor "" "$image_memory_limit"
+row read_floor "" "" ""
+echo "Memory limits: discharge_image $((image_memory_limit / 1024)) MB (3 day grids + 32 MiB), discharge_series 16 MB."
+
+# The benchmark build must write exactly what the test build writes.
+echo
+echo "Comparing outputs with the test build..."
+digest_images() { (cd "$dir/large/output/image" && cat ./*_discharge.ppm | sha256sum | cut -d' ' -f1); }
+check() {
+    local label=$1 input=$2 program=$3 output=$4
+    local mine theirs
+    (cd "$dir/$5/output" && printf '%s' "$input" | "$bin/$program" >"$dir/.console.bench")
+    mine=$(cd "$dir/$5/output" && $output)
+    (cd "$dir/$5/output" && printf '%s' "$input" | "$ref/$program" >"$dir/.console.ref")
+    theirs=$(cd "$dir/$5/output" && $output)
+    if [ "$mine" = "$theirs" ] && cmp -s "$dir/.console.bench" "$dir/.console.ref"; then
+        echo "  $label: identical"
+    else
+        echo "  $label: DIFFERENT"
+        status=1
+    fi
+}
+status=0
+export -f digest_images
+check "images, computed range" $'2019 7 n\n' image_renderer/discharge_image digest_images large
+check "images, typed range" $'2019 7 y 2000 0\n' image_renderer/discharge_image digest_images large
+check "series, middle cell" "$middle 2019 7"$'\n' series_extractor/discharge_series \
+    "sha256sum 201907-${middle/ /-}_discharge.dat" large
+check "series, last cell" "$ncols $nrows 2019 7"$'\n' series_extractor/discharge_series \
+    "sha256sum 201907-$ncols-${nrows}_discharge.dat" large
+check "series, sparse month" $'40000 20000 2019 7\n' series_extractor/discharge_series \
+    "sha256sum 201907-40000-20000_discharge.dat" sparse
+exit $status
