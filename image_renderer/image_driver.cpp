@@ -1,6 +1,7 @@
 #include "image_driver.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <istream>
@@ -60,20 +61,73 @@ std::string image_file_name(std::int32_t year, std::int32_t month, std::int32_t 
     return name;
 }
 
+namespace {
+
+constexpr ValueRange RANGE_PASS_START{-1.0F, 10000.0F};
+
+// The range of one block of values, as a sequential scan from
+// RANGE_PASS_START finds it. Sixteen independent lanes let the compiler
+// vectorise the scan; left-out values count as the start values, which never
+// change a lane (a maximum is never below -1, a minimum never above 10000).
+ValueRange block_value_range(std::span<const float> values) {
+    constexpr std::size_t LANES = 16;
+    std::array<float, LANES> high;
+    std::array<float, LANES> low;
+    high.fill(RANGE_PASS_START.maximum);
+    low.fill(RANGE_PASS_START.minimum);
+    std::size_t i = 0;
+    for (; i + LANES <= values.size(); i += LANES) {
+        for (std::size_t lane = 0; lane < LANES; ++lane) {
+            const float value = values[i + lane];
+            const bool counted = value >= 0.0F;
+            const float up = counted ? value : RANGE_PASS_START.maximum;
+            const float down = counted ? value : RANGE_PASS_START.minimum;
+            high[lane] = high[lane] < up ? up : high[lane];
+            low[lane] = down < low[lane] ? down : low[lane];
+        }
+    }
+    ValueRange range = RANGE_PASS_START;
+    for (std::size_t lane = 0; lane < LANES; ++lane) {
+        range.maximum = std::max(range.maximum, high[lane]);
+        range.minimum = std::min(range.minimum, low[lane]);
+    }
+    for (; i < values.size(); ++i) {
+        if (values[i] >= 0.0F) {
+            range.maximum = std::max(range.maximum, values[i]);
+            range.minimum = std::min(range.minimum, values[i]);
+        }
+    }
+    // Lanes agree with the sequential scan on every value but the sign of a
+    // zero: the scan keeps the first zero it meets, +0 or -0.
+    if (range.minimum == 0.0F) {
+        const float first_zero = *std::find(values.begin(), values.end(), 0.0F);
+        range.minimum = first_zero;
+        if (range.maximum == 0.0F) {
+            range.maximum = first_zero;
+        }
+    }
+    return range;
+}
+
+}  // namespace
+
+ValueRange widen_value_range(ValueRange range, std::span<const float> values) {
+    const ValueRange block = block_value_range(values);
+    // A block that holds no counted value keeps the start values, which do
+    // not change the range either.
+    range.maximum = std::max(range.maximum, block.maximum);
+    range.minimum = std::min(range.minimum, block.minimum);
+    return range;
+}
+
 ValueRange find_value_range(DischargeFile& data, std::uint64_t values) {
-    ValueRange range{-1.0F, 10000.0F};
+    ValueRange range = RANGE_PASS_START;
     std::vector<float> block(static_cast<std::size_t>(std::min<std::uint64_t>(values, 1U << 20)));
     while (values > 0) {
         const std::size_t wanted =
             static_cast<std::size_t>(std::min<std::uint64_t>(values, block.size()));
         const std::size_t got = read_discharge_values(data, std::span<float>(block.data(), wanted));
-        for (std::size_t i = 0; i < got; ++i) {
-            const float value = block[i];
-            if (value >= 0.0F) {
-                range.maximum = std::max(range.maximum, value);
-                range.minimum = std::min(range.minimum, value);
-            }
-        }
+        range = widen_value_range(range, std::span<const float>(block.data(), got));
         if (got < wanted) {
             break;
         }
