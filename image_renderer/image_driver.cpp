@@ -122,7 +122,7 @@ ValueRange widen_value_range(ValueRange range, std::span<const float> values) {
 
 ValueRange find_value_range(DischargeFile& data, std::uint64_t values) {
     ValueRange range = RANGE_PASS_START;
-    std::vector<float> block(static_cast<std::size_t>(std::min<std::uint64_t>(values, 1U << 20)));
+    std::vector<float> block(static_cast<std::size_t>(std::min<std::uint64_t>(values, 1U << 16)));
     while (values > 0) {
         const std::size_t wanted =
             static_cast<std::size_t>(std::min<std::uint64_t>(values, block.size()));
