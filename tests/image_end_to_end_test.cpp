@@ -365,6 +365,11 @@ TEST_F(ImageRun, PipeRunningOutOfDataDrawsNoMadeUpDay) {
 }
 
 TEST_F(ImageRun, GridTooLargeForMemoryIsReported) {
+#ifdef __SANITIZE_ADDRESS__
+    // AddressSanitizer's allocator ends the process when memory runs out
+    // instead of throwing std::bad_alloc, so the program cannot report it.
+    GTEST_SKIP() << "memory exhaustion is not catchable under AddressSanitizer";
+#endif
     // 10^11 cells: a sparse month of 12.4 TB passes the size check, but one
     // day's grid (400 GB of values) cannot be allocated.
     write_text(tree_.root / "param.dat", parameter_text(100000, 1000000));

@@ -68,7 +68,7 @@ struct ProcessResult {
 };
 
 // Runs `program` without arguments in `directory`, with `input` as its whole
-// standard input; standard error is discarded.
+// standard input; its standard error is the test's own.
 ProcessResult run_program(const std::string& program, const std::filesystem::path& directory,
                           const std::string& input);
 
