@@ -27,7 +27,6 @@ int fail_drawing_data(std::istream& in, std::ostream& console) {
 
 // The range typed by the user, or nullopt after "Wrong values inputted!".
 std::optional<ValueRange> ask_value_range(std::istream& in, std::ostream& console) {
-    ValueRange range;
     console << "Input maximum value : " << std::flush;
     const std::optional<float> maximum = ask_real(in, console);
     if (!maximum) {

@@ -1,0 +1,74 @@
+#include "fuzz_tree.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+const std::filesystem::path& enter_run_tree() {
+    static const std::filesystem::path root = [] {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "discharge-fuzz-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        const std::filesystem::path made = pattern;
+        std::filesystem::create_directories(made / "output" / "image");
+        std::filesystem::current_path(made / "output");
+        return made;
+    }();
+    return root;
+}
+
+void write_parameters(std::int32_t ncols, std::int32_t nrows) {
+    std::ofstream out(enter_run_tree() / "param.dat", std::ios::trunc);
+    out << "2\n"
+        << ncols << ' ' << nrows << "\n135.5 34.25\n400 300\n12 7\n135.0\n34.0\n3600\n"
+        << "2019 2020 4 3\n";
+}
+
+void write_file(const std::string& name, const std::string& bytes) {
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string encode_values(const std::vector<float>& values) {
+    std::string bytes;
+    for (const float value : values) {
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        for (int shift = 0; shift < 32; shift += 8) {
+            bytes.push_back(static_cast<char>((bits >> shift) & 0xFFU));
+        }
+    }
+    return bytes;
+}
+
+void remove_outputs() {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(".", ignored)) {
+        if (entry.path().filename().string().ends_with("_discharge.dat")) {
+            std::filesystem::remove(entry.path(), ignored);
+        }
+    }
+    for (const auto& entry : std::filesystem::directory_iterator("image", ignored)) {
+        std::filesystem::remove(entry.path(), ignored);
+    }
+}
+
+std::vector<std::pair<std::string, std::uintmax_t>> list_images() {
+    std::vector<std::pair<std::string, std::uintmax_t>> images;
+    for (const auto& entry : std::filesystem::directory_iterator("image")) {
+        images.emplace_back(entry.path().filename().string(), entry.file_size());
+    }
+    return images;
+}
+
+void require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "broken guarantee: %s\n", what);
+        std::abort();
+    }
+}
