@@ -25,55 +25,9 @@ ParseResult parse(const std::string& text) {
 
 // The echo without its first line, which read_run_parameters() prints before
 // it opens the file.
-std::string echo_after_heading(int ncols, int nrows) {
-    const std::string echo = parameter_echo(ncols, nrows);
+std::string echo_after_heading(int ncols, int nrows, std::size_t values_read = 16) {
+    const std::string echo = parameter_echo(ncols, nrows, values_read);
     return echo.substr(echo.find('\n') + 1);
-}
-
-std::vector<std::string> tokens_of(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> tokens;
-    for (std::string token; in >> token;) {
-        tokens.push_back(token);
-    }
-    return tokens;
-}
-
-// Each echo line after the heading, with the number of values that must have
-// been read before it is printed.
-struct EchoLine {
-    std::size_t values_needed;
-    std::string text;
-};
-
-std::vector<EchoLine> echo_lines() {
-    std::istringstream echo(echo_after_heading(30, 20));
-    const std::size_t needed[] = {1, 3, 5, 5, 7, 9, 10, 11, 12, 12, 16, 16};
-    std::vector<EchoLine> lines;
-    std::string line;
-    for (const std::size_t n : needed) {
-        std::getline(echo, line);
-        lines.push_back({n, line + "\n"});
-    }
-    return lines;
-}
-
-std::string echo_with_values(std::size_t values_read) {
-    std::string expected;
-    for (const EchoLine& line : echo_lines()) {
-        if (line.values_needed <= values_read) {
-            expected += line.text;
-        }
-    }
-    return expected;
-}
-
-std::string joined(const std::vector<std::string>& tokens) {
-    std::string text;
-    for (const std::string& token : tokens) {
-        text += token + "\n";
-    }
-    return text;
 }
 
 }  // namespace
@@ -169,7 +123,7 @@ TEST(ParseRunParameters, FileEndingEarlyStopsAfterTheCompletedSteps) {
         const ParseResult result = parse(joined(head));
         EXPECT_FALSE(result.parameters) << "cut after " << kept << " values";
         EXPECT_EQ(result.console,
-                  echo_with_values(kept) + "param.dat is incomplete or malformed.\n")
+                  echo_after_heading(30, 20, kept) + "param.dat is incomplete or malformed.\n")
             << "cut after " << kept << " values";
     }
 }
@@ -189,7 +143,7 @@ TEST(ParseRunParameters, TokenNotOfTheValuesTypeStopsTheReader) {
             const ParseResult result = parse(joined(broken));
             EXPECT_FALSE(result.parameters) << "value " << bad + 1 << " = " << replacement;
             EXPECT_EQ(result.console,
-                      echo_with_values(bad) + "param.dat is incomplete or malformed.\n")
+                      echo_after_heading(30, 20, bad) + "param.dat is incomplete or malformed.\n")
                 << "value " << bad + 1 << " = " << replacement;
         }
     }

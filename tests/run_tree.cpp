@@ -42,22 +42,49 @@ std::string parameter_text(int ncols, int nrows) {
     return text.str();
 }
 
-std::string parameter_echo(int ncols, int nrows) {
-    std::ostringstream echo;
-    echo << "Reading parameters for runoff simulation.\n"
-         << "  Topography scale : 2\n"
-         << "  Number of col : " << ncols << "  Number of row : " << nrows << '\n'
-         << " Sorth West corner Longitude (degree) : 135.5 Latitude (deg) : 34.25\n"
-         << "2) Reading parameters for input data.\n"
-         << "  Number of col : 400  Number of row : 300\n"
-         << "  Origin column number : 12 row number : 7\n"
-         << "  The longitude of the center of input grid at the southwest corner : 135.004\n"
-         << "  The latitude of the center of input grid at the southwest corner : 34.0042\n"
-         << "  time interval of input data [sec] : 3600\n"
-         << "3) Reading parameters for simuration term.\n"
-         << "  Start year : 2019  Start month : 4\n"
-         << "  End year : 2020  End month : 3\n";
-    return echo.str();
+std::string parameter_echo(int ncols, int nrows, std::size_t values_read) {
+    // Each line with the number of values read before it is printed: a step
+    // echoes once all its values are in, headings before their step reads.
+    const std::pair<std::size_t, std::string> lines[] = {
+        {0, "Reading parameters for runoff simulation.\n"},
+        {1, "  Topography scale : 2\n"},
+        {3, "  Number of col : " + std::to_string(ncols) +
+                "  Number of row : " + std::to_string(nrows) + "\n"},
+        {5, " Sorth West corner Longitude (degree) : 135.5 Latitude (deg) : 34.25\n"},
+        {5, "2) Reading parameters for input data.\n"},
+        {7, "  Number of col : 400  Number of row : 300\n"},
+        {9, "  Origin column number : 12 row number : 7\n"},
+        {10, "  The longitude of the center of input grid at the southwest corner : 135.004\n"},
+        {11, "  The latitude of the center of input grid at the southwest corner : 34.0042\n"},
+        {12, "  time interval of input data [sec] : 3600\n"},
+        {12, "3) Reading parameters for simuration term.\n"},
+        {16, "  Start year : 2019  Start month : 4\n"},
+        {16, "  End year : 2020  End month : 3\n"},
+    };
+    std::string echo;
+    for (const auto& [needed, line] : lines) {
+        if (needed <= values_read) {
+            echo += line;
+        }
+    }
+    return echo;
+}
+
+std::vector<std::string> tokens_of(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> tokens;
+    for (std::string token; in >> token;) {
+        tokens.push_back(token);
+    }
+    return tokens;
+}
+
+std::string joined(const std::vector<std::string>& tokens) {
+    std::string text;
+    for (const std::string& token : tokens) {
+        text += token + "\n";
+    }
+    return text;
 }
 
 void write_text(const std::filesystem::path& path, const std::string& text) {

@@ -27,8 +27,13 @@ struct RunTree {
 // A parameter file for a grid of ncols x nrows, term 2019 to 2020.
 std::string parameter_text(int ncols, int nrows);
 
-// The console echo that parameter_text(ncols, nrows) produces.
-std::string parameter_echo(int ncols, int nrows);
+// The console echo that parameter_text(ncols, nrows) produces, or the part of
+// it printed once only the first `values_read` values could be read.
+std::string parameter_echo(int ncols, int nrows, std::size_t values_read = 16);
+
+// The whitespace-separated words of `text`, and words joined one a line.
+std::vector<std::string> tokens_of(const std::string& text);
+std::string joined(const std::vector<std::string>& tokens);
 
 void write_text(const std::filesystem::path& path, const std::string& text);
 std::string read_bytes(const std::filesystem::path& path);
