@@ -15,13 +15,6 @@ constexpr std::uint64_t CELL_ROW_BYTES = BLOCK_SIZE * PIXEL_BYTES;  // one pixel
 // Raster bytes are gathered into writes of about this size.
 constexpr std::uint64_t RASTER_BLOCK_BYTES = std::uint64_t{1} << 20;
 
-std::optional<std::uint64_t> checked_product(std::uint64_t a, std::uint64_t b) {
-    if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a) {
-        return std::nullopt;
-    }
-    return a * b;
-}
-
 // Every colour a cell can have, as the 15 bytes of its five pixels side by
 // side: levels 0 to 255, then black (any negative level), then yellow (above
 // 255).

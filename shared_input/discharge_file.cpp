@@ -10,17 +10,12 @@
 #include <ostream>
 #include <vector>
 
-namespace {
-
-// Checked product of two counts; nullopt when it does not fit in 64 bits.
 std::optional<std::uint64_t> checked_product(std::uint64_t a, std::uint64_t b) {
     if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a) {
         return std::nullopt;
     }
     return a * b;
 }
-
-}  // namespace
 
 float decode_discharge_value(const unsigned char* bytes) {
     const std::uint32_t bits =

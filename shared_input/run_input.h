@@ -115,6 +115,9 @@ std::string discharge_file_name(std::int32_t year, std::int32_t month);
 bool open_discharge_file(DischargeFile& file, std::int32_t year, std::int32_t month,
                          std::ostream& console);
 
+// a * b, or nullopt when the product of the two counts does not fit in 64 bits.
+std::optional<std::uint64_t> checked_product(std::uint64_t a, std::uint64_t b);
+
 // Values in a month of `days` grids of nrows x ncols, or nullopt when that
 // count or its size in bytes does not fit in 64 bits.
 std::optional<std::uint64_t> month_value_count(std::int32_t days, std::int32_t nrows,
