@@ -135,14 +135,59 @@ ValueRange find_value_range(DischargeFile& data, std::uint64_t values) {
     return range;
 }
 
+namespace {
+
+// Asks whether the user types the range; otherwise finds it in the month.
+// Returns nullopt after printing why there is none.
+std::optional<ValueRange> choose_value_range(std::istream& in, std::ostream& console,
+                                             DischargeFile& data, std::int32_t days,
+                                             const RunParameters& grid) {
+    console << std::endl;
+    console << "Do you want to set the maximum and minimun values of rainfall intensity? (y/n)"
+            << std::endl;
+    std::string answer;
+    in >> answer;
+    // Only a lone lower-case y counts as yes.
+    if (answer == "y") {
+        return ask_value_range(in, console);
+    }
+    // A month too large to count cannot be in the file: read until it ends.
+    return find_value_range(data, month_value_count(days, grid.nrows, grid.ncols)
+                                      .value_or(std::numeric_limits<std::uint64_t>::max()));
+}
+
+// Draws each day of the month from the open file into its own image.
+int draw_month(std::istream& in, std::ostream& console, DischargeFile& data, YearMonth month,
+               std::int32_t days, ValueRange range, DayCanvas& canvas) {
+    for (std::int32_t day = 1; day <= days; ++day) {
+        // Each day's progress line overwrites the last one.
+        const std::string name = image_file_name(month.year, month.month, day);
+        console << "Write " << name << '\r' << std::flush;
+        std::ofstream image;
+        if (!open_discharge_image(image, name, canvas.grid.ncols, canvas.grid.nrows)) {
+            return fail(console, "Image output file cannot open.");
+        }
+        if (!fill_level_grid(data, range, canvas)) {
+            discard(image, name);
+            return fail_drawing_data(in, console);
+        }
+        if (!write_discharge_raster(image, canvas)) {
+            discard(image, name);
+            return fail(console, "Image output file cannot write.");
+        }
+    }
+    console << std::endl;
+    console << "Program ends!" << std::endl;
+    return 0;
+}
+
+}  // namespace
+
 int run_discharge_image(std::istream& in, std::ostream& console) {
     const std::optional<RunParameters> parameters = read_run_parameters(console);
     if (!parameters) {
         return 1;
     }
-    const std::int32_t ncols = parameters->ncols;
-    const std::int32_t nrows = parameters->nrows;
-
     const std::optional<YearMonth> month = ask_month(in, console);
     if (!month) {
         return 1;
@@ -153,62 +198,26 @@ int run_discharge_image(std::istream& in, std::ostream& console) {
     }
     const std::int32_t days = days_in_month(month->month);
 
-    console << std::endl;
-    console << "Do you want to set the maximum and minimun values of rainfall intensity? (y/n)"
-            << std::endl;
-    std::string answer;
-    in >> answer;
-
-    ValueRange range;
-    if (answer == "y") {
-        const std::optional<ValueRange> typed = ask_value_range(in, console);
-        if (!typed) {
-            return 1;
-        }
-        range = *typed;
-    } else {
-        // A month too large to count cannot be in the file: read until it ends.
-        range = find_value_range(data, month_value_count(days, nrows, ncols)
-                                           .value_or(std::numeric_limits<std::uint64_t>::max()));
-    }
+    const std::optional<ValueRange> range =
+        choose_value_range(in, console, data, days, *parameters);
     close_discharge_file(data);
-
-    if (range.minimum >= range.maximum) {
+    if (!range) {
+        return 1;
+    }
+    if (range->minimum >= range->maximum) {
         return fail(console, "Maximun discharge <= Minimum discharge!");
     }
-    console << "Maximun discharge = " << range.maximum << " Minimum discharge = " << range.minimum
+    console << "Maximun discharge = " << range->maximum << " Minimum discharge = " << range->minimum
             << std::endl;
 
+    // The drawing pass reads the month again, and only a whole month.
     if (!open_discharge_file(data, month->year, month->month, console) ||
-        !holds_month(data, days, nrows, ncols)) {
+        !holds_month(data, days, parameters->nrows, parameters->ncols)) {
         return fail_drawing_data(in, console);
     }
-
-    std::optional<DayCanvas> canvas = make_day_canvas(ncols, nrows);
+    std::optional<DayCanvas> canvas = make_day_canvas(parameters->ncols, parameters->nrows);
     if (!canvas) {
         return fail(console, "Not enough memory to draw the images.");
     }
-
-    for (std::int32_t day = 1; day <= days; ++day) {
-        // Each day's progress line overwrites the last one.
-        const std::string name = image_file_name(month->year, month->month, day);
-        console << "Write " << name << '\r' << std::flush;
-        std::ofstream image;
-        if (!open_discharge_image(image, name, ncols, nrows)) {
-            return fail(console, "Image output file cannot open.");
-        }
-        if (!fill_level_grid(data, range, *canvas)) {
-            discard(image, name);
-            return fail_drawing_data(in, console);
-        }
-        if (!write_discharge_raster(image, *canvas)) {
-            discard(image, name);
-            return fail(console, "Image output file cannot write.");
-        }
-    }
-    close_discharge_file(data);
-
-    console << std::endl;
-    console << "Program ends!" << std::endl;
-    return 0;
+    return draw_month(in, console, data, *month, days, *range, *canvas);
 }
