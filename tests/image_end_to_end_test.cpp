@@ -110,6 +110,16 @@ class ImageRun : public ::testing::Test {
         return names;
     }
 
+    // A run with the range typed as 0 to 100 that drew the whole of July.
+    void expect_typed_run_drew_july(const ProcessResult& result) const {
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output, start() + TYPED_PROMPTS +
+                                     "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
+                                     write_lines(1, 31) + "\nProgram ends!\n");
+        EXPECT_EQ(read_bytes(image_dir_ / image_name(1)), DAY_ONE_IMAGE);
+        EXPECT_EQ(read_bytes(image_dir_ / image_name(31)), LATER_IMAGE);
+    }
+
     std::string start() const {
         return parameter_echo(NCOLS, NROWS) + MONTH_DIALOGUE + READ_JULY + QUESTION;
     }
@@ -136,12 +146,7 @@ TEST_F(ImageRun, RangeFromTheMonthDrawsEveryDay) {
 
 TEST_F(ImageRun, TypedRangeDrawsTheSameImages) {
     const ProcessResult result = run("2019 7 y 100 0");
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, start() + TYPED_PROMPTS +
-                                 "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
-                                 write_lines(1, 31) + "\nProgram ends!\n");
-    EXPECT_EQ(read_bytes(image_dir_ / image_name(1)), DAY_ONE_IMAGE);
-    EXPECT_EQ(read_bytes(image_dir_ / image_name(31)), LATER_IMAGE);
+    expect_typed_run_drew_july(result);
 }
 
 TEST_F(ImageRun, OnlyLowerCaseYTypesTheRange) {
@@ -325,12 +330,7 @@ TEST_F(ImageRun, DataFromAPipeIsOpenedForEachPass) {
         FifoFeeder feeder(tree_.output / JULY_FILE, encode_values(july()), 2);
         result = run_gated(feeder, "y 100 0");
     }
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, start() + TYPED_PROMPTS +
-                                 "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
-                                 write_lines(1, 31) + "\nProgram ends!\n");
-    EXPECT_EQ(read_bytes(image_dir_ / image_name(1)), DAY_ONE_IMAGE);
-    EXPECT_EQ(read_bytes(image_dir_ / image_name(31)), LATER_IMAGE);
+    expect_typed_run_drew_july(result);
 }
 
 TEST_F(ImageRun, PipeRunningOutOfDataDrawsNoMadeUpDay) {
