@@ -4,8 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
+
+#include "run_input.h"
 
 const std::filesystem::path& enter_run_tree() {
     static const std::filesystem::path root = [] {
@@ -37,11 +38,7 @@ void write_file(const std::string& name, const std::string& bytes) {
 std::string encode_values(const std::vector<float>& values) {
     std::string bytes;
     for (const float value : values) {
-        std::uint32_t bits = 0;
-        std::memcpy(&bits, &value, sizeof bits);
-        for (int shift = 0; shift < 32; shift += 8) {
-            bytes.push_back(static_cast<char>((bits >> shift) & 0xFFU));
-        }
+        encode_discharge_value(value, bytes);
     }
     return bytes;
 }

@@ -24,6 +24,13 @@ float decode_discharge_value(const unsigned char* bytes) {
     return std::bit_cast<float>(bits);
 }
 
+void encode_discharge_value(float value, std::string& bytes) {
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
+    for (int shift = 0; shift < 32; shift += 8) {
+        bytes.push_back(static_cast<char>((bits >> shift) & 0xFFU));
+    }
+}
+
 std::string discharge_file_name(std::int32_t year, std::int32_t month) {
     char name[64];
     std::snprintf(name, sizeof name, "./%04d%02d_dailyDischarge.bin", static_cast<int>(year),

@@ -153,4 +153,8 @@ void close_discharge_file(DischargeFile& file);
 // Decodes a stored value from its four bytes, least significant byte first.
 float decode_discharge_value(const unsigned char* bytes);
 
+// Appends the four stored bytes of `value`, least significant byte first, as
+// the runoff simulation writes them.
+void encode_discharge_value(float value, std::string& bytes);
+
 #endif  // DISCHARGE_SHARED_INPUT_RUN_INPUT_H

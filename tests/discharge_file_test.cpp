@@ -47,6 +47,14 @@ TEST(DecodeDischargeValue, LeastSignificantByteFirst) {
     EXPECT_EQ(decode_discharge_value(missing), -999.0F);
 }
 
+TEST(EncodeDischargeValue, LeastSignificantByteFirstAndBack) {
+    std::string bytes;
+    encode_discharge_value(-1.0F, bytes);
+    encode_discharge_value(std::bit_cast<float>(0x04030201U), bytes);
+    EXPECT_EQ(bytes, std::string("\x00\x00\x80\xBF\x01\x02\x03\x04", 8));
+    EXPECT_EQ(decode_discharge_value(reinterpret_cast<const unsigned char*>(bytes.data())), -1.0F);
+}
+
 TEST(MonthValueCount, CountsAndOverflow) {
     EXPECT_EQ(month_value_count(31, 100, 120), 372000U);
     EXPECT_EQ(month_value_count(28, 1, 1), 28U);

@@ -6,11 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+
+#include "run_input.h"
 
 RunTree::RunTree() {
     std::string pattern =
@@ -106,11 +107,7 @@ std::string read_bytes(const std::filesystem::path& path) {
 std::string encode_values(const std::vector<float>& values) {
     std::string bytes;
     for (const float value : values) {
-        std::uint32_t bits = 0;
-        std::memcpy(&bits, &value, sizeof bits);
-        for (int shift = 0; shift < 32; shift += 8) {
-            bytes.push_back(static_cast<char>((bits >> shift) & 0xFFU));
-        }
+        encode_discharge_value(value, bytes);
     }
     return bytes;
 }

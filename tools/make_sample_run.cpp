@@ -14,7 +14,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -23,6 +22,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "run_input.h"
 
 namespace {
 
@@ -268,25 +269,19 @@ std::vector<float> simulate(const Basin& b, const Month& m) {
 // ---------------------------------------------------------------------------
 // Files
 
-void put_le(std::vector<char>& out, float value) {
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<char>((bits >> shift) & 0xFFU));
-    }
-}
-
 bool write_month(const Basin& b, const Month& m, const std::filesystem::path& directory) {
     const std::vector<float> flow = simulate(b, m);
     char name[64];
     std::snprintf(name, sizeof name, "%04d%02d_dailyDischarge.bin", m.year, m.month);
     std::ofstream out(directory / name, std::ios::binary | std::ios::trunc);
-    std::vector<char> day_bytes;
+    std::string day_bytes;
     for (int day = 0; day < m.days && out; ++day) {
         day_bytes.clear();
         for (int cell = 0; cell < b.ncols * b.nrows; ++cell) {
-            put_le(day_bytes, b.inside[cell] ? flow[static_cast<std::size_t>(cell) * m.days + day]
-                                             : OUTSIDE_BASIN);
+            encode_discharge_value(b.inside[cell]
+                                       ? flow[static_cast<std::size_t>(cell) * m.days + day]
+                                       : OUTSIDE_BASIN,
+                                   day_bytes);
         }
         out.write(day_bytes.data(), static_cast<std::streamsize>(day_bytes.size()));
     }
