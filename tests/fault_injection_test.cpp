@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "program_run.h"
 #include "run_tree.h"
 
 namespace {
