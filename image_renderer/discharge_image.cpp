@@ -2,10 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <new>
 #include <ostream>
+
+// A level is defined by single-precision arithmetic. Where a compiler keeps
+// floats in wider registers (the x87 unit of 32-bit x86), the same value gets
+// another level now and then; the build selects SSE arithmetic there.
+static_assert(FLT_EVAL_METHOD == 0, "colour levels need single-precision float arithmetic");
 
 namespace {
 

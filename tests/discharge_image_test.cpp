@@ -114,6 +114,10 @@ TEST(DischargeLevel, SquareRootOfThePositionInTheRange) {
         {std::numeric_limits<float>::infinity(), PERCENT, UNPLACEABLE_LEVEL},
         {7.2e13F, ValueRange{1.0F, 0.0F}, UNPLACEABLE_LEVEL},  // level beyond 32 bits
         {std::numeric_limits<float>::max(), ValueRange{1.0F, 0.0F}, UNPLACEABLE_LEVEL},
+        // The square root of 0.00013840830, rounded to single precision, scales
+        // to 3.00000006; kept in extended precision (the x87 unit of 32-bit
+        // x86) it scales to 2.99999996.
+        {std::bit_cast<float>(0x391121b2U), ValueRange{1.0F, 0.0F}, 3},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(discharge_level(c.value, c.range), c.level)
