@@ -207,8 +207,8 @@ int run_discharge_image(std::istream& in, std::ostream& console) {
     if (range->minimum >= range->maximum) {
         return fail(console, "Maximun discharge <= Minimum discharge!");
     }
-    console << "Maximun discharge = " << range->maximum << " Minimum discharge = " << range->minimum
-            << std::endl;
+    console << "Maximun discharge = " << discharge_text(range->maximum)
+            << " Minimum discharge = " << discharge_text(range->minimum) << std::endl;
 
     // The drawing pass reads the month again, and only a whole month.
     if (!open_discharge_file(data, month->year, month->month, console) ||

@@ -48,7 +48,8 @@ bool read_cell_series(DischargeFile& data, std::int32_t days, std::int32_t nrows
 bool write_cell_series(std::ostream& out, YearMonth month, const std::vector<float>& series) {
     std::int32_t day = 1;
     for (const float value : series) {
-        out << month.year << ' ' << month.month << ' ' << day << ' ' << value << std::endl;
+        out << month.year << ' ' << month.month << ' ' << day << ' ' << discharge_text(value)
+            << std::endl;
         ++day;
     }
     return static_cast<bool>(out);

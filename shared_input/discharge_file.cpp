@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <ostream>
+#include <sstream>
 #include <vector>
 
 std::optional<std::uint64_t> checked_product(std::uint64_t a, std::uint64_t b) {
@@ -29,6 +31,18 @@ void encode_discharge_value(float value, std::string& bytes) {
     for (int shift = 0; shift < 32; shift += 8) {
         bytes.push_back(static_cast<char>((bits >> shift) & 0xFFU));
     }
+}
+
+std::string discharge_text(float value) {
+    if (std::isnan(value)) {
+        return std::signbit(value) ? "-nan" : "nan";
+    }
+    if (std::isinf(value)) {
+        return value < 0.0F ? "-inf" : "inf";
+    }
+    std::ostringstream text;
+    text << value;
+    return text.str();
 }
 
 std::string discharge_file_name(std::int32_t year, std::int32_t month) {

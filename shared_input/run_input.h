@@ -157,4 +157,10 @@ float decode_discharge_value(const unsigned char* bytes);
 // the runoff simulation writes them.
 void encode_discharge_value(float value, std::string& bytes);
 
+// A discharge value as the console and the series file show it: general
+// notation with six significant digits, the stream default. Values that are
+// not finite read "nan", "-nan", "inf" and "-inf" on every platform, although
+// C libraries differ in how they spell them.
+std::string discharge_text(float value);
+
 #endif  // DISCHARGE_SHARED_INPUT_RUN_INPUT_H

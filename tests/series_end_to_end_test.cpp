@@ -87,12 +87,15 @@ TEST_F(SeriesRun, NorthWestCornerGivesTheLastValueOfEachDay) {
 }
 
 TEST_F(SeriesRun, ValuesAreWrittenAsStoredInShortestGeneralNotation) {
-    // Cell (1, 1) of days 1 to 8; every other value is zero.
-    const float cell_values[] = {12.5F, -999.0F,   1234567.0F, 0.0001F,
-                                 1e-7F, 100000.0F, -1.0F,      3.0F};
+    // Cell (1, 1) of days 1 to 12; every other value is zero. Values that are
+    // not finite are spelled alike on every platform.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float cell_values[] = {12.5F, -999.0F, 1234567.0F, 0.0001F, 1e-7F, 100000.0F,
+                                 -1.0F, 3.0F,    nan,        -nan,    inf,   -inf};
     std::vector<float> month(JULY_VALUES, 0.0F);
-    for (int day = 0; day < 8; ++day) {
-        month[static_cast<std::size_t>(day * NCOLS * NROWS)] = cell_values[day];
+    for (std::size_t day = 0; day < std::size(cell_values); ++day) {
+        month[day * NCOLS * NROWS] = cell_values[day];
     }
     write_text(tree_.output / JULY_FILE, encode_values(month));
     ASSERT_EQ(run("1 1 2019 7").status, 0);
@@ -106,7 +109,11 @@ TEST_F(SeriesRun, ValuesAreWrittenAsStoredInShortestGeneralNotation) {
                             "2019 7 6 100000\n"
                             "2019 7 7 -1\n"
                             "2019 7 8 3\n"
-                            "2019 7 9 0\n"))
+                            "2019 7 9 nan\n"
+                            "2019 7 10 -nan\n"
+                            "2019 7 11 inf\n"
+                            "2019 7 12 -inf\n"
+                            "2019 7 13 0\n"))
         << written;
 }
 
