@@ -13,5 +13,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 
 # Programs built here run under wine, in a wine prefix of the build's own.
+# The wine command starts a 64-bit program in a process of its own; wine's
+# 64-bit loader runs it in the process started, which tests send signals to.
+if(DISCHARGE_CROSS_TRIPLE MATCHES "^x86_64")
+    find_program(DISCHARGE_WINE_LOADER NAMES wine64 PATHS /usr/lib/wine REQUIRED)
+else()
+    find_program(DISCHARGE_WINE_LOADER NAMES wine REQUIRED)
+endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/run-under-wine.sh
-    ${CMAKE_BINARY_DIR}/wine-prefix)
+    ${DISCHARGE_WINE_LOADER} ${CMAKE_BINARY_DIR}/wine-prefix)

@@ -1,13 +1,14 @@
 #!/bin/sh
-# Runs a Windows program under wine in a given wine prefix:
+# Runs a Windows program with a wine loader in a given wine prefix:
 #
-#   run-under-wine.sh PREFIX PROGRAM [ARGUMENT...]
+#   run-under-wine.sh LOADER PREFIX PROGRAM [ARGUMENT...]
 #
 # The prefix is made on first use, under a lock: many wine processes starting
 # at once on a prefix that does not exist yet fail now and then.
 set -eu
-prefix=$1
-shift
+loader=$1
+prefix=$2
+shift 2
 # No wine-mono or wine-gecko: the programs need neither, and installing them
 # would ask on a display.
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -22,4 +23,4 @@ if [ ! -f "$prefix/.initialised" ]; then
         fi
     ) 9>"$prefix.lock"
 fi
-exec wine "$@"
+exec "$loader" "$@"
