@@ -187,18 +187,21 @@ void write_raster(std::ostream& out, const LevelGrid& grid, std::vector<char>& b
     out.write(block.data(), static_cast<std::streamsize>(used));
 }
 
-bool open_discharge_image(std::ofstream& image, const std::string& path, std::int32_t ncols,
+bool open_discharge_image(OutputFile& image, const std::string& path, std::int32_t ncols,
                           std::int32_t nrows) {
-    image.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!image.is_open()) {
+    if (!create_output_file(image, path, false)) {
         return false;
     }
-    write_image_header(image, ncols, nrows);
+    // A header that fails to be written fails the image when it is committed.
+    OutputFileBuffer buffer(image);
+    std::ostream out(&buffer);
+    write_image_header(out, ncols, nrows);
     return true;
 }
 
-bool write_discharge_raster(std::ofstream& image, DayCanvas& canvas) {
-    write_raster(image, canvas.grid, canvas.raster_block);
-    image.close();
-    return !image.fail();
+bool write_discharge_raster(OutputFile& image, DayCanvas& canvas) {
+    OutputFileBuffer buffer(image);
+    std::ostream out(&buffer);
+    write_raster(out, canvas.grid, canvas.raster_block);
+    return commit_output_file(image);
 }

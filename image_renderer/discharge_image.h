@@ -6,13 +6,13 @@
 #define DISCHARGE_IMAGE_RENDERER_DISCHARGE_IMAGE_H
 
 #include <cstdint>
-#include <fstream>
 #include <iosfwd>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "output_file.h"
 #include "run_input.h"
 
 // Discharge mapped to the ends of the colour ramp; minimum < maximum.
@@ -92,13 +92,15 @@ void write_image_header(std::ostream& out, std::int32_t ncols, std::int32_t nrow
 // (make_day_canvas() sizes it). Stops early once `out` has failed.
 void write_raster(std::ostream& out, const LevelGrid& grid, std::vector<char>& block);
 
-// Creates or truncates the image file at `path` in binary mode and writes the
-// header. Returns false, having written nothing, if the file cannot be opened.
-bool open_discharge_image(std::ofstream& image, const std::string& path, std::int32_t ncols,
+// Creates the image that will appear at `path` (under a temporary name until
+// complete) and writes the header. Returns false, having created nothing, if
+// the image cannot be created there.
+bool open_discharge_image(OutputFile& image, const std::string& path, std::int32_t ncols,
                           std::int32_t nrows);
 
-// Writes the raster of canvas.grid and closes the image. Returns false if
-// anything failed to be written, also on flushing or closing.
-bool write_discharge_raster(std::ofstream& image, DayCanvas& canvas);
+// Writes the raster of canvas.grid and puts the complete image under its
+// name. Returns false, leaving no file behind, if anything failed to be
+// written, also on closing.
+bool write_discharge_raster(OutputFile& image, DayCanvas& canvas);
 
 #endif  // DISCHARGE_IMAGE_RENDERER_DISCHARGE_IMAGE_H

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <filesystem>
 #include <istream>
 #include <ostream>
 #include <vector>
@@ -42,13 +41,6 @@ std::optional<ValueRange> ask_value_range(std::istream& in, std::ostream& consol
         return std::nullopt;
     }
     return ValueRange{*maximum, *minimum};
-}
-
-// Removes an image left incomplete by a failure.
-void discard(std::ofstream& image, const std::string& name) {
-    image.close();
-    std::error_code ignored;
-    std::filesystem::remove(name, ignored);
 }
 
 }  // namespace
@@ -163,16 +155,17 @@ int draw_month(std::istream& in, std::ostream& console, DischargeFile& data, Yea
         // Each day's progress line overwrites the last one.
         const std::string name = image_file_name(month.year, month.month, day);
         console << "Write " << name << '\r' << std::flush;
-        std::ofstream image;
+        // The image appears under its name only once complete: a failure or
+        // an interruption leaves no part of it behind.
+        OutputFile image;
         if (!open_discharge_image(image, name, canvas.grid.ncols, canvas.grid.nrows)) {
             return fail(console, "Image output file cannot open.");
         }
         if (!fill_level_grid(data, range, canvas)) {
-            discard(image, name);
+            discard_output_file(image);
             return fail_drawing_data(in, console);
         }
         if (!write_discharge_raster(image, canvas)) {
-            discard(image, name);
             return fail(console, "Image output file cannot write.");
         }
     }

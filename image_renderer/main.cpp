@@ -3,7 +3,9 @@
 #include <iostream>
 
 #include "image_driver.h"
+#include "output_file.h"
 
 int main() {
+    install_interruption_cleanup();
     return run_discharge_image(std::cin, std::cout);
 }

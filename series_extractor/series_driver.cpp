@@ -1,11 +1,11 @@
 #include "series_driver.h"
 
-#include <filesystem>
-#include <fstream>
 #include <istream>
 #include <ostream>
+#include <sstream>
 
 #include "cell_series.h"
+#include "output_file.h"
 #include "run_input.h"
 
 namespace {
@@ -30,13 +30,6 @@ std::optional<std::int32_t> ask_coordinate(std::istream& in, std::ostream& conso
         return std::nullopt;
     }
     return value;
-}
-
-// Removes an output file left incomplete by a failure.
-void discard(std::ofstream& output, const std::string& name) {
-    output.close();
-    std::error_code ignored;
-    std::filesystem::remove(name, ignored);
 }
 
 }  // namespace
@@ -79,22 +72,23 @@ int run_discharge_series(std::istream& in, std::ostream& console) {
     // The progress line ends in a carriage return only: the console stays on it.
     const std::string name = series_file_name(month->year, month->month, cell);
     console << "Write " << name << '\r' << std::flush;
-    std::ofstream output(name);
-    if (!output.is_open()) {
+    // The series appears under its name only once complete.
+    OutputFile output;
+    if (!create_output_file(output, name, true)) {
         return fail(console, "Time series discharge output file cannot open.");
     }
 
     std::vector<float> series;
     if (!read_cell_series(data, days, nrows, ncols, cell, series)) {
-        discard(output, name);
+        discard_output_file(output);
         return fail(console, "Daily discharge data cannot open.");
     }
     close_discharge_file(data);
 
-    const bool written = write_cell_series(output, *month, series);
-    output.close();
-    if (!written || output.fail()) {
-        discard(output, name);
+    std::ostringstream lines;
+    write_cell_series(lines, *month, series);
+    const std::string text = lines.str();
+    if (!write_output_file(output, text.data(), text.size()) || !commit_output_file(output)) {
         return fail(console, "Time series discharge output file cannot write.");
     }
     return 0;

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <stdexcept>
 #include <vector>
 
@@ -53,18 +55,23 @@ void write_all(int fd, const std::string& bytes) {
 
 }  // namespace
 
-FifoFeeder::FifoFeeder(std::filesystem::path path, std::string bytes, int openings)
-    : path_(std::move(path)), connected_future_(connected_.get_future()) {
+FifoFeeder::FifoFeeder(std::filesystem::path path, std::vector<std::string> openings, bool held)
+    : path_(std::move(path)),
+      connected_future_(connected_.get_future()),
+      released_future_(released_.get_future().share()) {
     make_fifo(path_);
+    if (!held) {
+        release();
+    }
     // A reader that leaves early must not kill the test with SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
-    writer_ = std::thread([this, bytes = std::move(bytes), openings] {
-        for (int i = 0; i < openings; ++i) {
+    opener_ = std::thread([this, openings = std::move(openings)] {
+        for (std::size_t i = 0; i < openings.size(); ++i) {
             const int fd = open(path_.c_str(), O_WRONLY);
             if (fd < 0) {
                 break;
             }
-            if (i + 1 < openings) {
+            if (i + 1 < openings.size()) {
                 const std::filesystem::path fresh = path_.string() + ".next";
                 make_fifo(fresh);
                 std::filesystem::rename(fresh, path_);
@@ -72,16 +79,22 @@ FifoFeeder::FifoFeeder(std::filesystem::path path, std::string bytes, int openin
             if (i == 0) {
                 connected_.set_value();
             }
-            write_all(fd, bytes);
-            close(fd);
+            writers_.emplace_back([this, fd, bytes = openings[i]] {
+                const std::size_t head = bytes.empty() ? 0 : bytes.size() - 1;
+                write_all(fd, bytes.substr(0, head));
+                released_future_.wait();
+                write_all(fd, bytes.substr(head));
+                close(fd);
+            });
         }
         done_ = true;
     });
 }
 
 FifoFeeder::~FifoFeeder() {
-    // A writer still blocked in open() waits for a reader that will not come:
-    // be that reader, and leave at once.
+    release();
+    // The opener still blocked in open() waits for a reader that will not
+    // come: be that reader, and leave at once.
     while (!done_) {
         const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
         if (fd >= 0) {
@@ -89,7 +102,16 @@ FifoFeeder::~FifoFeeder() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    writer_.join();
+    opener_.join();
+    for (std::thread& writer : writers_) {
+        writer.join();
+    }
+}
+
+void FifoFeeder::release() {
+    if (!released_once_.exchange(true)) {
+        released_.set_value();
+    }
 }
 
 void FifoFeeder::wait_first_connection() {
@@ -98,70 +120,117 @@ void FifoFeeder::wait_first_connection() {
 
 namespace {
 
-// Starts `program` (through the launcher, if any) in `directory` with
-// standard input from `in_fd` and standard output into the file `out_path`.
-// Standard error stays the test's: the programs write nothing there, but
-// sanitizers and emulators report there.
-pid_t spawn(const std::string& program, const std::filesystem::path& directory, int in_fd,
-            const std::filesystem::path& out_path) {
+// Starts `command` in `directory` with standard input from `in_fd` and
+// standard output into the file `out_path`. Standard error stays the test's:
+// the programs write nothing there, but sanitizers and emulators report there.
+pid_t spawn(const std::vector<std::string>& command, const std::filesystem::path& directory,
+            int in_fd, const std::filesystem::path& out_path) {
     // The argument vector is built before fork(): the child only execs.
     std::vector<char*> argv;
-    for (const char* word : LAUNCHER) {
-        argv.push_back(const_cast<char*>(word));
+    for (const std::string& word : command) {
+        argv.push_back(const_cast<char*>(word.c_str()));
     }
-    argv.push_back(const_cast<char*>(program.c_str()));
     argv.push_back(nullptr);
+    // The output file exists even when the program is killed at once.
+    const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out_fd < 0) {
+        throw std::runtime_error("cannot create " + out_path.string());
+    }
     const pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out_fd < 0 || chdir(directory.c_str()) != 0 || dup2(in_fd, 0) < 0 ||
-            dup2(out_fd, 1) < 0) {
+        if (chdir(directory.c_str()) != 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0) {
             _exit(127);
         }
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    close(out_fd);
     return pid;
 }
 
-ProcessResult finish(pid_t pid, const std::filesystem::path& out_path) {
-    int wait_status = 0;
-    if (waitpid(pid, &wait_status, 0) != pid) {
-        throw std::runtime_error("waitpid failed");
-    }
-    ProcessResult result;
-    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-    result.output = as_unix_text(read_bytes(out_path));
-    std::filesystem::remove(out_path);
-    return result;
+// The program through its launcher, if any, after `prefix`.
+std::vector<std::string> command_of(const std::string& program,
+                                    const std::vector<std::string>& prefix = {}) {
+    std::vector<std::string> command = prefix;
+    command.insert(command.end(), LAUNCHER.begin(), LAUNCHER.end());
+    command.push_back(program);
+    return command;
 }
 
-}  // namespace
+// A file for a run's standard input or output beside the output directory,
+// its own even when runs go on at once.
+std::filesystem::path run_file(const std::filesystem::path& directory, const char* what) {
+    static std::atomic<int> runs{0};
+    char name[64];
+    std::snprintf(name, sizeof name, ".%s-%d", what, ++runs);
+    return directory.parent_path() / name;
+}
 
-ProcessResult run_program(const std::string& program, const std::filesystem::path& directory,
-                          const std::string& input) {
+StartedProgram start_command(const std::vector<std::string>& command,
+                             const std::filesystem::path& directory, const std::string& input) {
     // Standard input and output go through files, so that neither side can
     // block on a full pipe.
-    const std::filesystem::path in_path = directory.parent_path() / ".stdin";
-    const std::filesystem::path out_path = directory.parent_path() / ".stdout";
+    const std::filesystem::path in_path = run_file(directory, "stdin");
     write_text(in_path, input);
     const int in_fd = open(in_path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in_fd < 0) {
         throw std::runtime_error("cannot open " + in_path.string());
     }
-    const pid_t pid = spawn(program, directory, in_fd, out_path);
+    StartedProgram started;
+    started.out_path = run_file(directory, "stdout");
+    started.pid = spawn(command, directory, in_fd, started.out_path);
     close(in_fd);
     std::filesystem::remove(in_path);
-    return finish(pid, out_path);
+    return started;
+}
+
+}  // namespace
+
+StartedProgram start_program(const std::string& program, const std::filesystem::path& directory,
+                             const std::string& input) {
+    return start_command(command_of(program), directory, input);
+}
+
+ProcessResult finish_program(const StartedProgram& started) {
+    // A program that hangs is killed after a limit far above any run's time,
+    // so that the test fails instead of hanging too.
+    constexpr int LIMIT_MILLISECONDS = 120'000;
+    int wait_status = 0;
+    bool hung = false;
+    for (int waited = 0;; ++waited) {
+        const pid_t ended = waitpid(started.pid, &wait_status, WNOHANG);
+        if (ended == started.pid) {
+            break;
+        }
+        if (ended < 0) {
+            throw std::runtime_error("waitpid failed");
+        }
+        if (waited == LIMIT_MILLISECONDS) {
+            kill(started.pid, SIGKILL);
+            hung = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ProcessResult result;
+    result.hung = hung;
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
+    result.output = as_unix_text(read_bytes(started.out_path));
+    std::filesystem::remove(started.out_path);
+    return result;
+}
+
+ProcessResult run_program(const std::string& program, const std::filesystem::path& directory,
+                          const std::string& input) {
+    return finish_program(start_program(program, directory, input));
 }
 
 ProcessResult run_program_gated(const std::string& program, const std::filesystem::path& directory,
                                 const std::string& first, const std::function<void()>& before_rest,
                                 const std::string& rest) {
-    const std::filesystem::path out_path = directory.parent_path() / ".stdout";
     int input[2];
     // Close-on-exec: the program must not inherit the write end, or its
     // standard input would never end.
@@ -169,11 +238,73 @@ ProcessResult run_program_gated(const std::string& program, const std::filesyste
         throw std::runtime_error("pipe failed");
     }
     signal(SIGPIPE, SIG_IGN);
-    const pid_t pid = spawn(program, directory, input[0], out_path);
+    StartedProgram started;
+    started.out_path = run_file(directory, "stdout");
+    started.pid = spawn(command_of(program), directory, input[0], started.out_path);
     close(input[0]);
     write_all(input[1], first);
     before_rest();
     write_all(input[1], rest);
     close(input[1]);
-    return finish(pid, out_path);
+    return finish_program(started);
+}
+
+std::string why_no_full_disk() {
+    if (PROGRAMS_RUN_ON_WINDOWS) {
+        return "wine's server, which renames files for Windows programs, does not see a disk "
+               "staged in a mount namespace";
+    }
+    static const bool namespaces = [] {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("unshare", "unshare", "--user", "--map-root-user", "--mount", "true",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int wait_status = 0;
+        return pid > 0 && waitpid(pid, &wait_status, 0) == pid && WIFEXITED(wait_status) &&
+               WEXITSTATUS(wait_status) == 0;
+    }();
+    return namespaces ? ""
+                      : "user and mount namespaces, which stage a full disk, are not allowed here";
+}
+
+ProcessResult run_program_on_full_disk(const std::string& program,
+                                       const std::filesystem::path& directory,
+                                       const std::string& input, const std::string& disk,
+                                       std::size_t free_pages,
+                                       const std::filesystem::path& copy_to) {
+    // In a user and mount namespace of its own, a small tmpfs takes the place
+    // of `disk` (a folder below the working directory, or the working
+    // directory itself), with what it held. A filler leaves `free_pages` free.
+    // Once the program has ended, what it left there (the filler aside) is
+    // copied out: the tmpfs goes with the namespace.
+    const char* const script = R"sh(
+        set -e
+        disk=$1 free_pages=$2 copy_to=$3
+        shift 3
+        here=$(pwd)
+        saved=$(mktemp -d)
+        cp -a "$disk"/. "$saved"
+        mount -t tmpfs -o size=1m tmpfs "$disk"
+        cd "$here"
+        cp -a "$saved"/. "$disk"
+        rm -rf "$saved"
+        cat /dev/zero >"$disk/.filler" 2>/dev/null || true
+        truncate -s "-$((free_pages * 4096))" "$disk/.filler"
+        set +e
+        "$@"
+        status=$?
+        rm -f "$disk/.filler"
+        mkdir -p "$copy_to"
+        cp -a "$disk"/. "$copy_to"
+        exit $status
+    )sh";
+    const std::vector<std::string> prefix = {
+        "unshare", "--user", "--map-root-user",          "--mount",       "sh", "-c", script,
+        "sh",      disk,     std::to_string(free_pages), copy_to.string()};
+    return finish_program(start_command(command_of(program, prefix), directory, input));
 }

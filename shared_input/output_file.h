@@ -1,0 +1,77 @@
+// Output files that appear whole or not at all, shared by both programs.
+//
+// An output (an image, a series file) is written under a temporary name of
+// its own in the directory of its final name, and renamed onto the final name,
+// replacing an older file there, only once it is completely written and
+// closed. So a file under an output's name is always complete, whatever stops
+// a run and whenever, and two runs writing the same output at once never mix
+// their bytes: each file is wholly one run's. Temporary names are hidden and
+// end in ".tmp", so they never match an output's name pattern.
+//
+// A run interrupted from outside (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE;
+// on Windows Ctrl-C, Ctrl-Break and closing the console) removes the
+// temporary file it is writing before it ends as the interruption would.
+// After SIGKILL or a crash at most that one temporary file is left.
+#ifndef DISCHARGE_SHARED_INPUT_OUTPUT_FILE_H
+#define DISCHARGE_SHARED_INPUT_OUTPUT_FILE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <streambuf>
+#include <string>
+
+// An output being written. Only one is open at a time in a program: the
+// interruption handler knows it by its temporary name. Destroying it
+// uncommitted removes the temporary file.
+struct OutputFile {
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    std::string final_path;
+    std::string temporary_path;  // empty when no temporary file exists
+    bool text = false;           // line ends are written as the platform's text files end them
+    bool failed = false;         // a write failed: the file cannot be committed
+    std::intptr_t handle = -1;   // the file descriptor, or the Windows file handle
+};
+
+// Creates the temporary file of an output whose final name is `final_path`,
+// exclusively, in that name's directory. `text`: each LF written becomes the
+// platform's text line end (CR LF on Windows). Returns false, having created
+// nothing, when the directory does not exist or cannot be written, or when
+// the final name is a directory.
+bool create_output_file(OutputFile& file, const std::string& final_path, bool text);
+
+// Appends `size` bytes. Returns false if they could not all be written (a
+// full disk, an I/O error) or an earlier write failed.
+bool write_output_file(OutputFile& file, const char* bytes, std::size_t size);
+
+// Closes the temporary file and renames it onto the final name. Returns false,
+// having removed the temporary file, if a write failed or closing or renaming
+// fails.
+bool commit_output_file(OutputFile& file);
+
+// Closes and removes the temporary file, if any.
+void discard_output_file(OutputFile& file);
+
+// A stream buffer that hands every write straight to an output file, with no
+// buffering of its own: the callers write large blocks. A failed write makes
+// the stream fail.
+class OutputFileBuffer : public std::streambuf {
+  public:
+    explicit OutputFileBuffer(OutputFile& file) : file_(file) {}
+
+  protected:
+    std::streamsize xsputn(const char* bytes, std::streamsize count) override;
+    int_type overflow(int_type byte) override;
+
+  private:
+    OutputFile& file_;
+};
+
+// Installs the handlers that remove the temporary file of an interrupted run.
+// Called once, by a program's entry, before the run.
+void install_interruption_cleanup();
+
+#endif  // DISCHARGE_SHARED_INPUT_OUTPUT_FILE_H

@@ -1,0 +1,125 @@
+// Output files on POSIX systems, and the signal handlers that remove the
+// temporary file of an interrupted run.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "output_file.h"
+#include "output_system.h"
+
+namespace {
+
+// The signals that end a run from outside and can be caught: Ctrl-C, kill's
+// default, a closed terminal or ssh session, Ctrl-\ and a console pipe whose
+// reader has gone.
+constexpr int INTERRUPTIONS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+// The temporary file being written, for the handler. Changed only while the
+// interruptions are blocked, so the handler never sees it half changed.
+char interrupted_output[4096];
+volatile sig_atomic_t has_interrupted_output = 0;
+sigset_t mask_before_hold;
+
+sigset_t interruption_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : INTERRUPTIONS) {
+        sigaddset(&set, signal);
+    }
+    return set;
+}
+
+// Removes the temporary file, then ends the process by the same signal with
+// its default action, as if there were no handler. Async-signal-safe only.
+void on_interruption(int number) {
+    if (has_interrupted_output != 0) {
+        unlink(interrupted_output);
+    }
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(number, &default_action, nullptr);
+    sigset_t this_signal;
+    sigemptyset(&this_signal);
+    sigaddset(&this_signal, number);
+    sigprocmask(SIG_UNBLOCK, &this_signal, nullptr);
+    raise(number);
+}
+
+}  // namespace
+
+Creation create_exclusively(const char* path, std::intptr_t& handle) {
+    // O_EXCL: fails on any file of that name, a link planted there included.
+    int fd = -1;
+    do {
+        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+        handle = fd;
+        return Creation::created;
+    }
+    return errno == EEXIST ? Creation::name_taken : Creation::failed;
+}
+
+bool write_fully(std::intptr_t handle, const char* bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(static_cast<int>(handle), bytes, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool close_file(std::intptr_t handle) {
+    // After EINTR the descriptor is closed on Linux, and nothing was lost.
+    return close(static_cast<int>(handle)) == 0 || errno == EINTR;
+}
+
+bool replace_file(const char* from, const char* to) {
+    return rename(from, to) == 0;
+}
+
+void remove_file(const char* path) {
+    unlink(path);
+}
+
+std::uint64_t process_number() {
+    return static_cast<std::uint64_t>(getpid());
+}
+
+void hold_interruptions() {
+    const sigset_t set = interruption_set();
+    sigprocmask(SIG_BLOCK, &set, &mask_before_hold);
+}
+
+void release_interruptions(const char* temporary_path) {
+    has_interrupted_output = 0;
+    if (temporary_path != nullptr && std::strlen(temporary_path) < sizeof interrupted_output) {
+        std::strcpy(interrupted_output, temporary_path);
+        has_interrupted_output = 1;
+    }
+    sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
+}
+
+void install_interruption_cleanup() {
+    struct sigaction action {};
+    action.sa_handler = on_interruption;
+    action.sa_mask = interruption_set();
+    for (const int signal : INTERRUPTIONS) {
+        // A signal ignored when the program starts (nohup, a background job)
+        // stays ignored.
+        struct sigaction before {};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            sigaction(signal, &action, nullptr);
+        }
+    }
+}
