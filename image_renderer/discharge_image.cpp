@@ -18,13 +18,18 @@ namespace {
 constexpr std::uint64_t PIXEL_BYTES = 3;
 constexpr std::uint64_t CELL_ROW_BYTES = BLOCK_SIZE * PIXEL_BYTES;  // one pixel row of one cell
 
-// Raster bytes are gathered into writes of about this size.
-constexpr std::uint64_t RASTER_BLOCK_BYTES = std::uint64_t{1} << 20;
+// Pixel rows are handed to the file a batch at a time, each five times over:
+// batches of about this many bytes of pixel rows make writes of about 1 MiB.
+// At most this many rows a batch keeps the pieces of a write within what
+// every system takes in one call.
+constexpr std::size_t BATCH_BYTES = std::size_t{192} << 10;
+constexpr std::size_t BATCH_ROWS_LIMIT = 200;
 
 // Every colour a cell can have, as the 15 bytes of its five pixels side by
-// side: levels 0 to 255, then black (any negative level), then yellow (above
-// 255).
-using CellRow = std::array<char, CELL_ROW_BYTES>;
+// side and a spare byte, so that a cell is placed with one 16-byte copy whose
+// spare byte the next cell overwrites: levels 0 to 255, then black (any
+// negative level), then yellow (above 255).
+using CellRow = std::array<char, 16>;
 constexpr std::size_t BLACK_INDEX = 256;
 constexpr std::size_t YELLOW_INDEX = 257;
 
@@ -44,19 +49,27 @@ std::array<CellRow, 258> make_cell_rows() {
     return rows;
 }
 
-const CellRow& cell_row(std::int32_t level) {
+// One pixel row of grid row `levels`: five pixels of each cell's colour.
+// First the colour of every cell, in vector lanes, into `indices`; then one
+// copy a cell. Writes one byte past the row, which the buffer has room for.
+void build_pixel_row(const std::int32_t* levels, std::size_t ncols, std::uint16_t* indices,
+                     char* out) {
     static const std::array<CellRow, 258> rows = make_cell_rows();
-    if (level < 0) {
-        return rows[BLACK_INDEX];
+    for (std::size_t column = 0; column < ncols; ++column) {
+        const std::int32_t level = levels[column];
+        indices[column] = static_cast<std::uint16_t>(level < 0     ? BLACK_INDEX
+                                                     : level > 255 ? YELLOW_INDEX
+                                                                   : level);
     }
-    return rows[level > 255 ? YELLOW_INDEX : static_cast<std::size_t>(level)];
+    for (std::size_t column = 0; column < ncols; ++column) {
+        std::memcpy(out + column * CELL_ROW_BYTES, rows[indices[column]].data(), sizeof(CellRow));
+    }
 }
 
-// One pixel row of grid row `levels`: five pixels of each cell's colour.
-void build_pixel_row(const std::int32_t* levels, std::size_t ncols, char* out) {
-    for (std::size_t column = 0; column < ncols; ++column) {
-        std::memcpy(out + column * CELL_ROW_BYTES, cell_row(levels[column]).data(), CELL_ROW_BYTES);
-    }
+// Bytes between the starts of two pixel rows in the buffer: the row, the
+// spare byte of its last cell, rounded up to a cache line.
+std::size_t pixel_row_stride(std::size_t ncols) {
+    return (ncols * CELL_ROW_BYTES + 1 + 63) / 64 * 64;
 }
 
 }  // namespace
@@ -78,14 +91,16 @@ std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows)
     // The raster's size bounds the cell count and a block of five pixel rows,
     // so neither size below overflows.
     const std::size_t cells = static_cast<std::size_t>(ncols) * static_cast<std::size_t>(nrows);
-    const std::size_t five_rows = static_cast<std::size_t>(ncols) * BLOCK_SIZE * CELL_ROW_BYTES;
+    const std::size_t stride = pixel_row_stride(static_cast<std::size_t>(ncols));
+    const std::size_t batch_rows =
+        std::clamp<std::size_t>(BATCH_BYTES / stride, 1, BATCH_ROWS_LIMIT);
     try {
         DayCanvas canvas;
         canvas.values.resize(cells);
         canvas.grid.ncols = ncols;
         canvas.grid.nrows = nrows;
         canvas.grid.levels.resize(cells);
-        canvas.raster_block.resize(std::max<std::size_t>(five_rows, RASTER_BLOCK_BYTES));
+        canvas.pixel_rows.resize(batch_rows * stride);
         return canvas;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
@@ -95,17 +110,15 @@ std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows)
 }
 
 std::int32_t discharge_level(float value, ValueRange range) {
-    if (value < 0.0F) {
-        return MASK_LEVEL;
-    }
+    // Without branches, so that a row's levels are computed in vector lanes.
+    // The square root is never negative; it is not a number below a typed
+    // minimum or for a stored NaN (the build computes it without errno), and
+    // infinite for infinite discharge: only a placeable product is converted.
     const float position = (value - range.minimum) / (range.maximum - range.minimum);
     const double scaled = static_cast<double>(std::sqrt(position)) * 255.0;
-    // The square root is never negative; it is not a number below a typed
-    // minimum or for a stored NaN, and infinite for infinite discharge.
-    if (!(scaled >= 0.0 && scaled < 2147483648.0)) {
-        return UNPLACEABLE_LEVEL;
-    }
-    return static_cast<std::int32_t>(scaled);
+    const bool placeable = scaled >= 0.0 && scaled < 2147483648.0;
+    const std::int32_t level = static_cast<std::int32_t>(placeable ? scaled : 0.0);
+    return value < 0.0F ? MASK_LEVEL : placeable ? level : UNPLACEABLE_LEVEL;
 }
 
 Rgb level_colour(std::int32_t level) {
@@ -162,29 +175,31 @@ void write_image_header(std::ostream& out, std::int32_t ncols, std::int32_t nrow
         << static_cast<std::uint64_t>(nrows) * BLOCK_SIZE << "\n255\n";
 }
 
-void write_raster(std::ostream& out, const LevelGrid& grid, std::vector<char>& block) {
+bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write) {
     const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
     const std::size_t pixel_row = ncols * CELL_ROW_BYTES;
-    const std::size_t five_rows = pixel_row * BLOCK_SIZE;
-    std::size_t used = 0;
+    const std::size_t stride = pixel_row_stride(ncols);
+    const std::size_t batch_rows = std::min(pixel_rows.size() / stride, BATCH_ROWS_LIMIT);
+    std::vector<std::span<const char>> pieces;
+    pieces.reserve(batch_rows * BLOCK_SIZE);
+    std::vector<std::uint16_t> indices(ncols);
     // North at the top: the last stored row comes first. Each grid row is
-    // built once as a pixel row and repeated for the block's height.
+    // built once as a pixel row and handed over five times, for the block's
+    // height, without copying it.
+    std::size_t built = 0;
     for (std::size_t row = static_cast<std::size_t>(grid.nrows); row-- > 0;) {
-        if (used + five_rows > block.size()) {
-            out.write(block.data(), static_cast<std::streamsize>(used));
-            used = 0;
-            if (!out) {
-                return;
+        char* slot = pixel_rows.data() + built * stride;
+        build_pixel_row(&grid.levels[row * ncols], ncols, indices.data(), slot);
+        pieces.insert(pieces.end(), BLOCK_SIZE, std::span<const char>(slot, pixel_row));
+        if (++built == batch_rows) {
+            if (!write(pieces)) {
+                return false;
             }
+            pieces.clear();
+            built = 0;
         }
-        char* first = block.data() + used;
-        build_pixel_row(&grid.levels[row * ncols], ncols, first);
-        for (std::size_t copy = 1; copy < BLOCK_SIZE; ++copy) {
-            std::memcpy(first + copy * pixel_row, first, pixel_row);
-        }
-        used += five_rows;
     }
-    out.write(block.data(), static_cast<std::streamsize>(used));
+    return pieces.empty() || write(pieces);
 }
 
 bool open_discharge_image(OutputFile& image, const std::string& path, std::int32_t ncols,
@@ -200,8 +215,10 @@ bool open_discharge_image(OutputFile& image, const std::string& path, std::int32
 }
 
 bool write_discharge_raster(OutputFile& image, DayCanvas& canvas) {
-    OutputFileBuffer buffer(image);
-    std::ostream out(&buffer);
-    write_raster(out, canvas.grid, canvas.raster_block);
+    // A raster that fails to be written fails the commit.
+    write_raster(canvas.grid, canvas.pixel_rows,
+                 [&image](std::span<const std::span<const char>> pieces) {
+                     return write_output_pieces(image, pieces);
+                 });
     return commit_output_file(image);
 }

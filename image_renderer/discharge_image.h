@@ -6,9 +6,11 @@
 #define DISCHARGE_IMAGE_RENDERER_DISCHARGE_IMAGE_H
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -55,7 +57,7 @@ std::optional<std::uint64_t> raster_bytes(std::int32_t ncols, std::int32_t nrows
 struct DayCanvas {
     std::vector<float> values;  // the day's discharge, as read in one block
     LevelGrid grid;
-    std::vector<char> raster_block;  // whole pixel rows on their way to the file
+    std::vector<char> pixel_rows;  // a batch of pixel rows on their way to the file
 };
 
 // Allocates the canvas for an ncols x nrows grid. Returns nullopt when memory
@@ -87,10 +89,15 @@ bool fill_level_grid(DischargeFile& data, ValueRange range, DayCanvas& canvas);
 // The P6 header: "P6", the width and height in pixels, and 255.
 void write_image_header(std::ostream& out, std::int32_t ncols, std::int32_t nrows);
 
-// The raster, northernmost row first, built and written a block of whole
-// pixel rows at a time in `block`, which must hold at least five pixel rows
-// (make_day_canvas() sizes it). Stops early once `out` has failed.
-void write_raster(std::ostream& out, const LevelGrid& grid, std::vector<char>& block);
+// Hands over pieces of bytes to be written in order; returns false once any
+// failed to be written.
+using PieceWriter = std::function<bool(std::span<const std::span<const char>>)>;
+
+// The raster, northernmost row first, through `write`: each grid row becomes
+// one pixel row, built in `pixel_rows` (make_day_canvas() sizes it for a
+// batch of rows) and handed over five times. Returns false, stopping, once
+// `write` has failed.
+bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write);
 
 // Creates the image that will appear at `path` (under a temporary name until
 // complete) and writes the header. Returns false, having created nothing, if

@@ -92,6 +92,14 @@ bool write_output_file(OutputFile& file, const char* bytes, std::size_t size) {
     return !file.failed;
 }
 
+bool write_output_pieces(OutputFile& file, std::span<const std::span<const char>> pieces) {
+    if (file.temporary_path.empty() || file.failed) {
+        return false;
+    }
+    file.failed = !write_gathered(file.handle, pieces);
+    return !file.failed;
+}
+
 bool commit_output_file(OutputFile& file) {
     if (file.temporary_path.empty()) {
         return false;

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <streambuf>
 #include <string>
 
@@ -46,6 +47,11 @@ bool create_output_file(OutputFile& file, const std::string& final_path, bool te
 // Appends `size` bytes. Returns false if they could not all be written (a
 // full disk, an I/O error) or an earlier write failed.
 bool write_output_file(OutputFile& file, const char* bytes, std::size_t size);
+
+// Appends the pieces in order, in one call to the system where it can gather
+// them (POSIX writev), else copied into larger writes. For binary files;
+// returns false as write_output_file().
+bool write_output_pieces(OutputFile& file, std::span<const std::span<const char>> pieces);
 
 // Closes the temporary file and renames it onto the final name. Returns false,
 // having removed the temporary file, if a write failed or closing or renaming

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 enum class Creation { created, name_taken, failed };
 
@@ -17,6 +18,9 @@ Creation create_exclusively(const char* path, std::intptr_t& handle);
 
 // Writes all `size` bytes; false on any error.
 bool write_fully(std::intptr_t handle, const char* bytes, std::size_t size);
+
+// Writes all the pieces in order; false on any error.
+bool write_gathered(std::intptr_t handle, std::span<const std::span<const char>> pieces);
 
 // Closes the file; false if the system reports an error, which may be a
 // delayed write error.

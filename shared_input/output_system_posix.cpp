@@ -1,11 +1,14 @@
 // Output files on POSIX systems, and the signal handlers that remove the
 // temporary file of an interrupted run.
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "output_file.h"
 #include "output_system.h"
@@ -75,6 +78,41 @@ bool write_fully(std::intptr_t handle, const char* bytes, std::size_t size) {
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool write_gathered(std::intptr_t handle, std::span<const std::span<const char>> pieces) {
+    std::vector<iovec> vector;
+    std::size_t next = 0;  // the first piece not yet written whole
+    while (next < pieces.size()) {
+        vector.clear();
+        for (std::size_t i = next; i < pieces.size() && vector.size() < IOV_MAX; ++i) {
+            vector.push_back({const_cast<char*>(pieces[i].data()), pieces[i].size()});
+        }
+        const ssize_t written =
+            writev(static_cast<int>(handle), vector.data(), static_cast<int>(vector.size()));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        // The pieces written whole are done; one that a short write cut is
+        // finished on its own.
+        std::size_t left = static_cast<std::size_t>(written);
+        for (const iovec& piece : vector) {
+            if (left < piece.iov_len) {
+                if (!write_fully(handle, static_cast<const char*>(piece.iov_base) + left,
+                                 piece.iov_len - left)) {
+                    return false;
+                }
+                ++next;
+                break;
+            }
+            left -= piece.iov_len;
+            ++next;
+        }
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <vector>
 
 #include "output_file.h"
 #include "output_system.h"
@@ -62,6 +63,30 @@ bool write_fully(std::intptr_t handle, const char* bytes, std::size_t size) {
         size -= written;
     }
     return true;
+}
+
+bool write_gathered(std::intptr_t handle, std::span<const std::span<const char>> pieces) {
+    // Windows gathers only unbuffered, page-aligned writes: copy the pieces
+    // into writes of about 1 MiB instead.
+    static std::vector<char> staging;
+    staging.clear();
+    staging.reserve(std::size_t{1} << 20);
+    for (const std::span<const char> piece : pieces) {
+        if (!staging.empty() && staging.size() + piece.size() > staging.capacity()) {
+            if (!write_fully(handle, staging.data(), staging.size())) {
+                return false;
+            }
+            staging.clear();
+        }
+        if (piece.size() > staging.capacity()) {
+            if (!write_fully(handle, piece.data(), piece.size())) {
+                return false;
+            }
+            continue;
+        }
+        staging.insert(staging.end(), piece.begin(), piece.end());
+    }
+    return staging.empty() || write_fully(handle, staging.data(), staging.size());
 }
 
 bool close_file(std::intptr_t handle) {

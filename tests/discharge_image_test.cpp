@@ -23,41 +23,23 @@ std::string pixels(Rgb colour, std::size_t count) {
     return bytes;
 }
 
-// Keeps count of the bytes written to it, and the first and last few.
-class CountingBuffer : public std::streambuf {
-  public:
-    std::uint64_t count = 0;
-    std::string head;
-    std::string tail;
-
-  protected:
-    std::streamsize xsputn(const char* bytes, std::streamsize n) override {
-        const std::string_view written(bytes, static_cast<std::size_t>(n));
-        if (head.size() < 6) {
-            head += written.substr(0, 6 - head.size());
-        }
-        tail = (tail + std::string(written.substr(written.size() -
-                                                  std::min<std::size_t>(6, written.size()))));
-        tail = tail.substr(tail.size() - std::min<std::size_t>(6, tail.size()));
-        count += static_cast<std::uint64_t>(n);
-        return n;
-    }
-    int_type overflow(int_type c) override {
-        const char byte = static_cast<char>(c);
-        xsputn(&byte, 1);
-        return c;
-    }
-};
-
 LevelGrid grid_of(std::int32_t ncols, std::int32_t nrows, std::vector<std::int32_t> levels) {
     return LevelGrid{ncols, nrows, std::move(levels)};
 }
 
-std::string raster_of(const LevelGrid& grid, std::size_t block_bytes = 1 << 20) {
-    std::vector<char> block(block_bytes);
-    std::ostringstream out;
-    write_raster(out, grid, block);
-    return out.str();
+// The raster written with room for `buffer_bytes` of pixel rows, as one string.
+std::string raster_of(const LevelGrid& grid, std::size_t buffer_bytes = 1 << 20) {
+    std::vector<char> pixel_rows(buffer_bytes);
+    std::string raster;
+    const bool written =
+        write_raster(grid, pixel_rows, [&raster](std::span<const std::span<const char>> pieces) {
+            for (const std::span<const char> piece : pieces) {
+                raster.append(piece.data(), piece.size());
+            }
+            return true;
+        });
+    EXPECT_TRUE(written);
+    return raster;
 }
 
 }  // namespace
@@ -181,17 +163,28 @@ TEST(Raster, NorthRowFirstInFiveByFiveBlocks) {
     EXPECT_EQ(raster_of(grid), expected);
 }
 
-TEST(Raster, SameBytesWhateverTheBlockSize) {
-    // 7 x 3 with every level different, written once into a large block and
-    // once with room for just five pixel rows at a time.
+TEST(Raster, SameBytesWhateverTheBufferSize) {
+    // 7 x 3 with every level different, written once with a large buffer and
+    // once with room for just one pixel row (105 bytes and a spare one, in a
+    // 128-byte slot) at a time.
     const LevelGrid grid = grid_of(7, 3, {-1,  0,   10,  63,  64, 100, 127, 128, 150, 191, 192,
                                           200, 255, 256, 300, 5,  17,  80,  140, 230, 1000});
     const std::string large = raster_of(grid);
     EXPECT_EQ(large.size(), 75U * 7 * 3);
-    EXPECT_EQ(raster_of(grid, 75 * 7), large);
+    EXPECT_EQ(raster_of(grid, 128), large);
     // The top-left pixel is the north-west cell, the bottom-left the south-west.
     EXPECT_EQ(large.substr(0, 3), pixels(level_colour(300), 1));
     EXPECT_EQ(large.substr(large.size() - 105, 3), pixels({0, 0, 0}, 1));
+}
+
+TEST(Raster, StopsAtTheFirstFailedWrite) {
+    const LevelGrid grid = grid_of(2, 30, std::vector<std::int32_t>(60, 7));
+    std::vector<char> pixel_rows(64 * 4);  // four rows a batch: eight writes
+    int writes = 0;
+    EXPECT_FALSE(write_raster(grid, pixel_rows, [&writes](std::span<const std::span<const char>>) {
+        return ++writes < 3;
+    }));
+    EXPECT_EQ(writes, 3);
 }
 
 TEST(Raster, LargerThanFourGibibytes) {
@@ -199,14 +192,26 @@ TEST(Raster, LargerThanFourGibibytes) {
     LevelGrid grid = grid_of(7600, 7600, std::vector<std::int32_t>(7600U * 7600U, 255));
     grid.levels[7599U * 7600U] = 0;  // the north-west cell: blue, the first pixels
     grid.levels[7599] = -1;          // the south-east cell: black, the last pixels
-    std::vector<char> block(1 << 20);
-    CountingBuffer counter;
-    std::ostream out(&counter);
-    write_raster(out, grid, block);
-    EXPECT_TRUE(out);
-    EXPECT_EQ(counter.count, 75ULL * 7600 * 7600);
-    EXPECT_EQ(counter.head, pixels({0, 0, 252}, 2));
-    EXPECT_EQ(counter.tail, pixels({0, 0, 0}, 2));
+    std::optional<DayCanvas> canvas = make_day_canvas(7600, 1);
+    ASSERT_TRUE(canvas);
+    std::uint64_t count = 0;
+    std::string head;
+    std::string tail;
+    const bool written =
+        write_raster(grid, canvas->pixel_rows, [&](std::span<const std::span<const char>> pieces) {
+            for (const std::span<const char> piece : pieces) {
+                if (head.empty()) {
+                    head.assign(piece.data(), 6);
+                }
+                tail.assign(piece.data() + piece.size() - 6, 6);
+                count += piece.size();
+            }
+            return true;
+        });
+    EXPECT_TRUE(written);
+    EXPECT_EQ(count, 75ULL * 7600 * 7600);
+    EXPECT_EQ(head, pixels({0, 0, 252}, 2));
+    EXPECT_EQ(tail, pixels({0, 0, 0}, 2));
 }
 
 TEST(RasterBytes, SeventyFiveBytesPerCellCheckedFor64Bits) {

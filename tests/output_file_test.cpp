@@ -56,6 +56,29 @@ TEST(OutputFile, TextEndsItsLinesAsThePlatformsTextFiles) {
 #endif
 }
 
+TEST(OutputFile, PiecesAreWrittenInOrder) {
+    // More pieces than one gathered write takes, and one larger than the
+    // buffer that gathers them where the system cannot.
+    RunTree tree;
+    const std::filesystem::path final_path = tree.output / "pieces.ppm";
+    const std::string large(1536 * 1024, 'L');
+    std::vector<std::string> texts;
+    for (int i = 0; i < 3000; ++i) {
+        texts.push_back(i == 1500 ? large : std::to_string(i) + ",");
+    }
+    std::vector<std::span<const char>> pieces;
+    std::string expected;
+    for (const std::string& text : texts) {
+        pieces.emplace_back(text.data(), text.size());
+        expected += text;
+    }
+    OutputFile file;
+    ASSERT_TRUE(create_output_file(file, final_path.string(), false));
+    ASSERT_TRUE(write_output_pieces(file, pieces));
+    ASSERT_TRUE(commit_output_file(file));
+    EXPECT_EQ(read_bytes(final_path), expected);
+}
+
 TEST(OutputFile, DiscardedOrAbandonedLeavesNothing) {
     RunTree tree;
     const std::string final_path = (tree.output / "a_discharge.dat").string();
