@@ -16,12 +16,7 @@
 
 #include "output_file.h"
 #include "run_input.h"
-
-// Discharge mapped to the ends of the colour ramp; minimum < maximum.
-struct ValueRange {
-    float maximum = 0.0F;
-    float minimum = 0.0F;
-};
+#include "value_range.h"
 
 // Level of a cell drawn black: missing discharge, or the masked ring.
 inline constexpr std::int32_t MASK_LEVEL = -999;

@@ -11,7 +11,7 @@ std::string series_file_name(std::int32_t year, std::int32_t month, GridCell cel
     return name;
 }
 
-bool read_cell_series(DischargeFile& data, std::int32_t days, std::int32_t nrows,
+bool read_cell_series(DischargeFile& data, std::int32_t day_count, std::int32_t nrows,
                       std::int32_t ncols, GridCell cell, std::vector<float>& series) {
     // holds_month() has checked that the month's value count fits in 64 bits,
     // so no position below computed overflows.
@@ -20,7 +20,7 @@ bool read_cell_series(DischargeFile& data, std::int32_t days, std::int32_t nrows
     const std::uint64_t cell_index =
         static_cast<std::uint64_t>(cell.row - 1) * static_cast<std::uint64_t>(ncols) +
         static_cast<std::uint64_t>(cell.column - 1);
-    series.assign(static_cast<std::size_t>(days), 0.0F);
+    series.assign(static_cast<std::size_t>(day_count), 0.0F);
 
     if (data.seekable) {
         for (std::size_t day = 0; day < series.size(); ++day) {

@@ -18,11 +18,11 @@ struct GridCell {
 // "./%04d%02d-%d-%d_discharge.dat" filled with year, month, column and row.
 std::string series_file_name(std::int32_t year, std::int32_t month, GridCell cell);
 
-// Reads the value of `cell` for each of `days` days of an open monthly file
+// Reads the value of `cell` for each of `day_count` days of an open monthly file
 // with nrows x ncols grids that holds_month() accepted. A regular file is read
 // at the cell's positions only; a pipe is read through to the month's end.
 // Returns false when the data runs out before the month is complete.
-bool read_cell_series(DischargeFile& data, std::int32_t days, std::int32_t nrows,
+bool read_cell_series(DischargeFile& data, std::int32_t day_count, std::int32_t nrows,
                       std::int32_t ncols, GridCell cell, std::vector<float>& series);
 
 // Writes one line per day: "year month day value", the value in the stream's

@@ -83,46 +83,45 @@ bool open_discharge_file(DischargeFile& file, std::int32_t year, std::int32_t mo
     return true;
 }
 
-std::optional<std::uint64_t> month_value_count(std::int32_t days, std::int32_t nrows,
+std::optional<std::uint64_t> month_value_count(std::int32_t day_count, std::int32_t nrows,
                                                std::int32_t ncols) {
-    if (days < 0 || nrows < 0 || ncols < 0) {
+    if (day_count < 0 || nrows < 0 || ncols < 0) {
         return std::nullopt;
     }
     const auto cells =
         checked_product(static_cast<std::uint64_t>(nrows), static_cast<std::uint64_t>(ncols));
-    const auto values =
-        cells ? checked_product(*cells, static_cast<std::uint64_t>(days)) : std::nullopt;
-    if (!values || !checked_product(*values, DISCHARGE_VALUE_BYTES)) {
+    const auto value_count =
+        cells ? checked_product(*cells, static_cast<std::uint64_t>(day_count)) : std::nullopt;
+    if (!value_count || !checked_product(*value_count, DISCHARGE_VALUE_BYTES)) {
         return std::nullopt;
     }
-    return values;
+    return value_count;
 }
 
-bool holds_month(const DischargeFile& file, std::int32_t days, std::int32_t nrows,
+bool holds_month(const DischargeFile& file, std::int32_t day_count, std::int32_t nrows,
                  std::int32_t ncols) {
-    const std::optional<std::uint64_t> values = month_value_count(days, nrows, ncols);
-    if (!values) {
+    const std::optional<std::uint64_t> value_count = month_value_count(day_count, nrows, ncols);
+    if (!value_count) {
         return false;
     }
-    return !file.seekable || file.size_bytes / DISCHARGE_VALUE_BYTES >= *values;
+    return !file.seekable || file.size_bytes / DISCHARGE_VALUE_BYTES >= *value_count;
 }
 
 std::size_t read_discharge_values(DischargeFile& file, std::span<float> values) {
     if (file.failed) {
         return 0;
     }
-    // Read the stored bytes straight into the floats, then put them in host
-    // order where the host is not little-endian.
+    // Read the stored bytes straight into the floats' memory, then decode
+    // each in place. On a little-endian host the compiler makes the decoding
+    // a plain copy; on others it swaps the bytes.
     char* bytes = reinterpret_cast<char*>(values.data());
     file.stream.read(bytes, static_cast<std::streamsize>(values.size_bytes()));
     const std::size_t count =
         static_cast<std::size_t>(file.stream.gcount()) / DISCHARGE_VALUE_BYTES;
-    if constexpr (std::endian::native != std::endian::little) {
-        for (std::size_t i = 0; i < count; ++i) {
-            unsigned char stored[DISCHARGE_VALUE_BYTES];
-            std::memcpy(stored, &values[i], sizeof stored);
-            values[i] = decode_discharge_value(stored);
-        }
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned char stored[DISCHARGE_VALUE_BYTES];
+        std::memcpy(stored, &values[i], sizeof stored);
+        values[i] = decode_discharge_value(stored);
     }
     if (count < values.size()) {
         file.failed = true;

@@ -4,6 +4,8 @@
 #include <istream>
 #include <ostream>
 
+#include "failure.h"
+
 namespace {
 
 // Formatted extraction of one answer; "Wrong values inputted!" when the
@@ -14,7 +16,7 @@ std::optional<T> ask_number(std::istream& in, std::ostream& console) {
     if (in >> value) {
         return value;
     }
-    console << "Wrong values inputted!" << std::endl;
+    print_failure(console, "Wrong values inputted!");
     return std::nullopt;
 }
 
@@ -40,7 +42,7 @@ std::optional<YearMonth> ask_month(std::istream& in, std::ostream& console) {
         return std::nullopt;
     }
     if (*month < 1 || *month > 12) {
-        console << "Month number is out of range!" << std::endl;
+        print_failure(console, "Month number is out of range!");
         return std::nullopt;
     }
     return YearMonth{*year, *month};

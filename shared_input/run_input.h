@@ -2,9 +2,11 @@
 // file of the runoff simulation, the console choice of a month, and access to
 // the monthly file of daily discharge grids that the simulation leaves behind.
 //
-// Nothing here ends the process. Functions that can fail print the fixed
-// console message of the failure and report it to the caller, who ends the
-// program with exit status 1.
+// Nothing here ends the process. A function that can fail reports it to its
+// caller, who ends the program with exit status 1. Where the failure has a
+// message of its own (a parameter file or an answer that cannot be used) the
+// function prints it; where the caller's words depend on the pass (opening or
+// reading the monthly file) it prints nothing and the caller does.
 #ifndef DISCHARGE_SHARED_INPUT_RUN_INPUT_H
 #define DISCHARGE_SHARED_INPUT_RUN_INPUT_H
 
@@ -118,16 +120,16 @@ bool open_discharge_file(DischargeFile& file, std::int32_t year, std::int32_t mo
 // a * b, or nullopt when the product of the two counts does not fit in 64 bits.
 std::optional<std::uint64_t> checked_product(std::uint64_t a, std::uint64_t b);
 
-// Values in a month of `days` grids of nrows x ncols, or nullopt when that
-// count or its size in bytes does not fit in 64 bits.
-std::optional<std::uint64_t> month_value_count(std::int32_t days, std::int32_t nrows,
+// Values in a month of `day_count` grids of nrows x ncols, or nullopt when
+// that count or its size in bytes does not fit in 64 bits.
+std::optional<std::uint64_t> month_value_count(std::int32_t day_count, std::int32_t nrows,
                                                std::int32_t ncols);
 
 // Whether an open file can hold a whole month: true for a regular file at
 // least as long as the month's values, and for a stream whose length cannot be
 // known in advance (a pipe), which is checked while it is read instead. A
 // month too large to count never fits.
-bool holds_month(const DischargeFile& file, std::int32_t days, std::int32_t nrows,
+bool holds_month(const DischargeFile& file, std::int32_t day_count, std::int32_t nrows,
                  std::int32_t ncols);
 
 // Reads the next values of the file into `values` and returns how many whole

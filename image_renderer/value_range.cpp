@@ -1,0 +1,81 @@
+// Finding the range of the colour scale in a month of discharge.
+#include "value_range.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace {
+
+// The range of one block of values, as a sequential scan from
+// RANGE_SEARCH_START finds it. Sixteen independent lanes let the compiler
+// vectorise the scan; left-out values count as the start values, which never
+// change a lane (a maximum is never below -1, a minimum never above 10000).
+ValueRange block_value_range(std::span<const float> values) {
+    constexpr std::size_t LANES = 16;
+    std::array<float, LANES> high;
+    std::array<float, LANES> low;
+    high.fill(RANGE_SEARCH_START.maximum);
+    low.fill(RANGE_SEARCH_START.minimum);
+    std::size_t i = 0;
+    for (; i + LANES <= values.size(); i += LANES) {
+        for (std::size_t lane = 0; lane < LANES; ++lane) {
+            const float value = values[i + lane];
+            const bool counted = value >= 0.0F;
+            const float up = counted ? value : RANGE_SEARCH_START.maximum;
+            const float down = counted ? value : RANGE_SEARCH_START.minimum;
+            high[lane] = high[lane] < up ? up : high[lane];
+            low[lane] = down < low[lane] ? down : low[lane];
+        }
+    }
+    ValueRange range = RANGE_SEARCH_START;
+    for (std::size_t lane = 0; lane < LANES; ++lane) {
+        range.maximum = std::max(range.maximum, high[lane]);
+        range.minimum = std::min(range.minimum, low[lane]);
+    }
+    for (; i < values.size(); ++i) {
+        if (values[i] >= 0.0F) {
+            range.maximum = std::max(range.maximum, values[i]);
+            range.minimum = std::min(range.minimum, values[i]);
+        }
+    }
+    // Lanes agree with the sequential scan on every value but the sign of a
+    // zero: the scan keeps the first zero it meets, +0 or -0.
+    if (range.minimum == 0.0F) {
+        const float first_zero = *std::find(values.begin(), values.end(), 0.0F);
+        range.minimum = first_zero;
+        if (range.maximum == 0.0F) {
+            range.maximum = first_zero;
+        }
+    }
+    return range;
+}
+
+}  // namespace
+
+ValueRange widen_value_range(ValueRange range, std::span<const float> values) {
+    const ValueRange block = block_value_range(values);
+    // A block that holds no counted value keeps the start values, which do
+    // not change the range either.
+    range.maximum = std::max(range.maximum, block.maximum);
+    range.minimum = std::min(range.minimum, block.minimum);
+    return range;
+}
+
+ValueRange find_value_range(DischargeFile& data, std::uint64_t value_count) {
+    // 256 KB blocks: large reads, and a block stays in cache while scanned.
+    ValueRange range = RANGE_SEARCH_START;
+    std::vector<float> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(value_count, 1U << 16)));
+    while (value_count > 0) {
+        const std::size_t wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(value_count, block.size()));
+        const std::size_t got = read_discharge_values(data, std::span<float>(block.data(), wanted));
+        range = widen_value_range(range, std::span<const float>(block.data(), got));
+        if (got < wanted) {
+            break;
+        }
+        value_count -= wanted;
+    }
+    return range;
+}

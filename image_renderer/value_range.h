@@ -1,0 +1,34 @@
+// The range of the colour scale, and finding it in a month of discharge: the
+// smallest and largest non-negative value of the whole month.
+#ifndef DISCHARGE_IMAGE_RENDERER_VALUE_RANGE_H
+#define DISCHARGE_IMAGE_RENDERER_VALUE_RANGE_H
+
+#include <cstdint>
+#include <span>
+
+#include "run_input.h"
+
+// Discharge mapped to the ends of the colour ramp; minimum < maximum once
+// the driver has checked it. Build it with designated initialisers,
+// {.maximum = ..., .minimum = ...}, so the two cannot be swapped unseen.
+struct ValueRange {
+    float maximum = 0.0F;
+    float minimum = 0.0F;
+};
+
+// Where the search of a month starts: a maximum below every counted value and
+// a minimum of 10000, so that the minimum found is never above 10000.
+inline constexpr ValueRange RANGE_SEARCH_START{.maximum = -1.0F, .minimum = 10000.0F};
+
+// Widens `range` by the non-negative values of `values`, exactly as taking
+// them one at a time in order would: the larger of maximum and value becomes
+// the maximum, the smaller of minimum and value the minimum. Negative values
+// and values that are not numbers are left out.
+ValueRange widen_value_range(ValueRange range, std::span<const float> values);
+
+// The range of the non-negative values among the next `value_count` values of
+// the file, from RANGE_SEARCH_START. Stops early, marking the file failed, if
+// the data runs out.
+ValueRange find_value_range(DischargeFile& data, std::uint64_t value_count);
+
+#endif  // DISCHARGE_IMAGE_RENDERER_VALUE_RANGE_H
