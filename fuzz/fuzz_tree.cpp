@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "run_input.h"
+#include "run_texts.h"
 
 const std::filesystem::path& enter_run_tree() {
     static const std::filesystem::path root = [] {
@@ -25,22 +25,12 @@ const std::filesystem::path& enter_run_tree() {
 
 void write_parameters(std::int32_t ncols, std::int32_t nrows) {
     std::ofstream out(enter_run_tree() / "param.dat", std::ios::trunc);
-    out << "2\n"
-        << ncols << ' ' << nrows << "\n135.5 34.25\n400 300\n12 7\n135.0\n34.0\n3600\n"
-        << "2019 2020 4 3\n";
+    out << parameter_text(ncols, nrows);
 }
 
 void write_file(const std::string& name, const std::string& bytes) {
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     out << bytes;
-}
-
-std::string encode_values(const std::vector<float>& values) {
-    std::string bytes;
-    for (const float value : values) {
-        encode_discharge_value(value, bytes);
-    }
-    return bytes;
 }
 
 void remove_outputs() {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "run_texts.h"
+
 // Creates the tree once per process: root/param.dat (written by
 // write_parameters), root/output/ (made the working directory) and
 // root/output/image/. Returns the root.
@@ -18,9 +20,6 @@ void write_parameters(std::int32_t ncols, std::int32_t nrows);
 
 // Writes `bytes` to `name` in the working directory.
 void write_file(const std::string& name, const std::string& bytes);
-
-// Values as a monthly file stores them: 4 bytes each, least significant first.
-std::string encode_values(const std::vector<float>& values);
 
 // Removes every series and image file the programs may have written.
 void remove_outputs();

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr std::int32_t INT32_LIMIT = std::numeric_limits<std::int32_t>::max();
-const ValueRange PERCENT{100.0F, 0.0F};
+const ValueRange PERCENT{.maximum = 100.0F, .minimum = 0.0F};
 
 std::string pixels(Rgb colour, std::size_t count) {
     std::string bytes;
@@ -91,22 +91,26 @@ TEST(DischargeLevel, SquareRootOfThePositionInTheRange) {
         {-1.0F, PERCENT, MASK_LEVEL},
         {-999.0F, PERCENT, MASK_LEVEL},
         {-std::numeric_limits<float>::infinity(), PERCENT, MASK_LEVEL},
-        {5.0F, ValueRange{100.0F, 10.0F}, UNPLACEABLE_LEVEL},  // below a typed minimum
+        {5.0F, ValueRange{.maximum = 100.0F, .minimum = 10.0F},
+         UNPLACEABLE_LEVEL},  // below a typed minimum
         {std::numeric_limits<float>::quiet_NaN(), PERCENT, UNPLACEABLE_LEVEL},
         {std::numeric_limits<float>::infinity(), PERCENT, UNPLACEABLE_LEVEL},
-        {7.2e13F, ValueRange{1.0F, 0.0F}, UNPLACEABLE_LEVEL},  // level beyond 32 bits
-        {std::numeric_limits<float>::max(), ValueRange{1.0F, 0.0F}, UNPLACEABLE_LEVEL},
+        {7.2e13F, ValueRange{.maximum = 1.0F, .minimum = 0.0F},
+         UNPLACEABLE_LEVEL},  // level beyond 32 bits
+        {std::numeric_limits<float>::max(), ValueRange{.maximum = 1.0F, .minimum = 0.0F},
+         UNPLACEABLE_LEVEL},
         // The square root of 0.00013840830, rounded to single precision, scales
         // to 3.00000006; kept in extended precision (the x87 unit of 32-bit
         // x86) it scales to 2.99999996.
-        {std::bit_cast<float>(0x391121b2U), ValueRange{1.0F, 0.0F}, 3},
+        {std::bit_cast<float>(0x391121b2U), ValueRange{.maximum = 1.0F, .minimum = 0.0F}, 3},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(discharge_level(c.value, c.range), c.level)
             << c.value << " in " << c.range.minimum << " to " << c.range.maximum;
     }
     // Just inside the 32-bit range: about 7.1e13 times the range above the minimum.
-    EXPECT_GT(discharge_level(7.0e13F, ValueRange{1.0F, 0.0F}), 2'100'000'000);
+    EXPECT_GT(discharge_level(7.0e13F, ValueRange{.maximum = 1.0F, .minimum = 0.0F}),
+              2'100'000'000);
 }
 
 TEST(ComputeLevels, RingOfSecondRowsAndColumnsIsMasked) {
@@ -219,69 +223,4 @@ TEST(RasterBytes, SeventyFiveBytesPerCellCheckedFor64Bits) {
     EXPECT_EQ(raster_bytes(INT32_LIMIT, 1), 75ULL * INT32_LIMIT);
     EXPECT_EQ(raster_bytes(INT32_LIMIT, INT32_LIMIT), std::nullopt);
     EXPECT_FALSE(make_day_canvas(INT32_LIMIT, INT32_LIMIT));
-}
-
-TEST(ImageFileName, DayRightAlignedInFourCharacters) {
-    EXPECT_EQ(image_file_name(2019, 7, 7), "./image/201907_   7_discharge.ppm");
-    EXPECT_EQ(image_file_name(2019, 7, 31), "./image/201907_  31_discharge.ppm");
-    EXPECT_EQ(image_file_name(999, 2, 1), "./image/099902_   1_discharge.ppm");
-}
-
-namespace {
-
-// The range pass taken one value at a time, the plain way.
-ValueRange sequential_range(const std::vector<float>& values) {
-    ValueRange range{-1.0F, 10000.0F};
-    for (const float value : values) {
-        if (value >= 0.0F) {
-            range.maximum = std::max(range.maximum, value);
-            range.minimum = std::min(range.minimum, value);
-        }
-    }
-    return range;
-}
-
-}  // namespace
-
-TEST(WidenValueRange, SameBitsAsASequentialScanWhateverTheBlocks) {
-    // Values drawn from a small set that holds both zeros, missing marks, a
-    // NaN, an infinity and values above 10000, in random orders and lengths,
-    // fed in random blocks.
-    const float pool[] = {0.0F,
-                          -0.0F,
-                          -999.0F,
-                          -1.0F,
-                          0.5F,
-                          3.0F,
-                          20000.0F,
-                          1e-30F,
-                          7.0F,
-                          std::numeric_limits<float>::quiet_NaN(),
-                          std::numeric_limits<float>::infinity(),
-                          10000.0F};
-    std::uint32_t seed = 12345;
-    auto next = [&seed](std::uint32_t bound) {
-        seed = seed * 1664525U + 1013904223U;
-        return (seed >> 8) % bound;
-    };
-    for (int trial = 0; trial < 2000; ++trial) {
-        std::vector<float> values(next(200));
-        const std::uint32_t kinds = 1 + next(std::size(pool));
-        for (float& value : values) {
-            value = pool[(next(kinds) + static_cast<std::uint32_t>(trial)) % std::size(pool)];
-        }
-        ValueRange range{-1.0F, 10000.0F};
-        for (std::size_t start = 0; start < values.size();) {
-            const std::size_t length = std::min<std::size_t>(values.size() - start, next(70));
-            range = widen_value_range(range, std::span<const float>(values.data() + start, length));
-            start += length;
-        }
-        const ValueRange expected = sequential_range(values);
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(range.maximum),
-                  std::bit_cast<std::uint32_t>(expected.maximum))
-            << "trial " << trial;
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(range.minimum),
-                  std::bit_cast<std::uint32_t>(expected.minimum))
-            << "trial " << trial;
-    }
 }

@@ -99,7 +99,7 @@ TEST_F(FaultRun, ParameterFileCutOrSpoiledAtEveryValue) {
         std::vector<std::string> spoiled = tokens;
         // Alternately not a number, and beyond the range of the value's type
         // (field types in file order: i = 32-bit integer, d = double, f = float).
-        const char type = std::string("iiiddiiiiffiiiii")[value];
+        const char type = PARAMETER_FIELD_TYPES[value];
         spoiled[value] = value % 2 == 0 ? "n/a"
                          : type == 'i'  ? "99999999999"
                          : type == 'f'  ? "1e39"
@@ -142,14 +142,11 @@ TEST_F(FaultRun, InputEndingAtEveryQuestion) {
     write_text(tree_.root / "param.dat", parameter_text(3, 3));
     write_text(tree_.output / JULY_FILE, encode_values(counting_values(31 * 9)));
     const std::string echo = parameter_echo(3, 3);
-    const std::string wrong = "Wrong values inputted!\n";
-    const std::string column =
-        "Input column number to extract data!\nColumn number begins from 1 from east.\n";
-    const std::string row =
-        "Input row number to extract data!\nRow number begins from 1 from south.\n";
-    const std::string month = "Input year!\nInput month!\n";
-    const std::string question =
-        "\nDo you want to set the maximum and minimun values of rainfall intensity? (y/n)\n";
+    const std::string& wrong = WRONG_VALUES;
+    const std::string& column = COLUMN_QUESTION;
+    const std::string& row = ROW_QUESTION;
+    const std::string& month = MONTH_QUESTIONS;
+    const std::string& question = RANGE_QUESTION;
     const struct {
         bool series;
         const char* input;

@@ -14,11 +14,7 @@ constexpr int NCOLS = 3;
 constexpr int NROWS = 3;
 constexpr int CELLS = NCOLS * NROWS;
 const char* const JULY_FILE = "201907_dailyDischarge.bin";
-const std::string MONTH_DIALOGUE = "Input year!\nInput month!\n";
 const std::string READ_JULY = "Read ./201907_dailyDischarge.bin\n";
-const std::string QUESTION =
-    "\nDo you want to set the maximum and minimun values of rainfall intensity? (y/n)\n";
-const std::string TYPED_PROMPTS = "Input maximum value : Input minimum value : ";
 const std::string HIT_ANY_KEY = "Discharge data cannot open.\n\nProgram ends. Hit any key!\n";
 
 std::string pixels(unsigned char r, unsigned char g, unsigned char b, int count) {
@@ -116,7 +112,7 @@ class ImageRun : public ::testing::Test {
     // A run with the range typed as 0 to 100 that drew the whole of July.
     void expect_typed_run_drew_july(const ProcessResult& result) const {
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.output, start() + TYPED_PROMPTS +
+        EXPECT_EQ(result.output, start() + RANGE_PROMPTS +
                                      "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
                                      write_lines(1, 31) + "\nProgram ends!\n");
         EXPECT_EQ(read_bytes(image_dir_ / image_name(1)), DAY_ONE_IMAGE);
@@ -124,7 +120,7 @@ class ImageRun : public ::testing::Test {
     }
 
     std::string start() const {
-        return parameter_echo(NCOLS, NROWS) + MONTH_DIALOGUE + READ_JULY + QUESTION;
+        return parameter_echo(NCOLS, NROWS) + MONTH_QUESTIONS + READ_JULY + RANGE_QUESTION;
     }
 
     RunTree tree_;
@@ -171,6 +167,41 @@ TEST_F(ImageRun, TypedRangeNarrowerThanTheData) {
               image(pixels(112, 252, 0, 5) + BLACK + RED, BLACK + BLACK + pixels(252, 252, 0, 5)));
 }
 
+TEST_F(ImageRun, NonSquareGridMasksOnlyItsRing) {
+    // 6 columns and 5 rows: the ring is rows 1 and 3 and columns 1 and 4, and
+    // none of them is also an edge. Every other cell is drawn in its colour,
+    // the easternmost column and the northernmost row included.
+    write_text(tree_.root / "param.dat", parameter_text(6, 5));
+    const float values[] = {0.0F, 25.0F, 50.0F, 100.0F};
+    const std::string colours[] = {BLUE, GREEN, MIDDLE, RED};
+    std::vector<float> day;
+    for (int row = 0; row < 5; ++row) {
+        for (int column = 0; column < 6; ++column) {
+            day.push_back(values[(row + 2 * column) % 4]);
+        }
+    }
+    std::vector<float> month;
+    for (int d = 1; d <= 31; ++d) {
+        month.insert(month.end(), day.begin(), day.end());
+    }
+    write_text(tree_.output / JULY_FILE, encode_values(month));
+    ASSERT_EQ(run("2019 7 y 100 0").status, 0);
+
+    std::string expected = "P6\n30 25\n255\n";
+    for (int row = 4; row >= 0; --row) {
+        std::string pixel_row;
+        for (int column = 0; column < 6; ++column) {
+            const bool ring = row == 1 || row == 3 || column == 1 || column == 4;
+            pixel_row += ring ? BLACK : colours[(row + 2 * column) % 4];
+        }
+        for (int copy = 0; copy < 5; ++copy) {
+            expected += pixel_row;
+        }
+    }
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(1)), expected);
+    EXPECT_EQ(read_bytes(image_dir_ / image_name(31)), expected);
+}
+
 TEST_F(ImageRun, FebruaryOfALeapYearGivesTwentyEightImages) {
     std::vector<float> month(29 * CELLS, 7.0F);
     month[0] = 0.0F;
@@ -196,24 +227,24 @@ TEST_F(ImageRun, FailuresBeforeAnyImage) {
         const char* input;
         std::string transcript;  // after the parameter echo
     };
-    const std::string wrong = "Wrong values inputted!\n";
-    const std::string range_pass = MONTH_DIALOGUE + READ_JULY + QUESTION;
+    const std::string& wrong = WRONG_VALUES;
+    const std::string range_pass = MONTH_QUESTIONS + READ_JULY + RANGE_QUESTION;
     const std::string no_range = "Maximun discharge <= Minimum discharge!\n";
     const Case cases[] = {
         {"year not a number", july(), "last 7", "Input year!\n" + wrong},
-        {"input ends before the month", july(), "2019", MONTH_DIALOGUE + wrong},
-        {"month 13", july(), "2019 13", MONTH_DIALOGUE + "Month number is out of range!\n"},
+        {"input ends before the month", july(), "2019", MONTH_QUESTIONS + wrong},
+        {"month 13", july(), "2019 13", MONTH_QUESTIONS + "Month number is out of range!\n"},
         {"no file for the month", july(), "2019 8",
-         MONTH_DIALOGUE + "Read ./201908_dailyDischarge.bin\nDaily discharge data cannot open.\n"},
+         MONTH_QUESTIONS + "Read ./201908_dailyDischarge.bin\nDaily discharge data cannot open.\n"},
         {"maximum not a number", july(), "2019 7 y lots 0",
          range_pass + "Input maximum value : " + wrong},
         {"maximum beyond a float", july(), "2019 7 y 1e39 0",
          range_pass + "Input maximum value : " + wrong},
         {"input ends before the minimum", july(), "2019 7 y 100",
-         range_pass + TYPED_PROMPTS + wrong},
+         range_pass + RANGE_PROMPTS + wrong},
         {"minimum equal to the maximum", july(), "2019 7 y 100 100",
-         range_pass + TYPED_PROMPTS + wrong},
-        {"minimum above the maximum", july(), "2019 7 y 1 2", range_pass + TYPED_PROMPTS + wrong},
+         range_pass + RANGE_PROMPTS + wrong},
+        {"minimum above the maximum", july(), "2019 7 y 1 2", range_pass + RANGE_PROMPTS + wrong},
         {"all values negative", std::vector<float>(31 * CELLS, -999.0F), "2019 7 n",
          range_pass + no_range},
         {"all values equal", std::vector<float>(31 * CELLS, 42.0F), "2019 7 n",
@@ -257,7 +288,7 @@ TEST_F(ImageRun, ShortFileFailsTheDrawingPassInBothBranches) {
         // A typed range fails at the same opening instead of repeating values.
         result = run("2019 7 y 100 0");
         EXPECT_EQ(result.status, 1) << length;
-        EXPECT_EQ(result.output, start() + TYPED_PROMPTS +
+        EXPECT_EQ(result.output, start() + RANGE_PROMPTS +
                                      "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
                                      HIT_ANY_KEY)
             << length;
@@ -366,7 +397,7 @@ TEST_F(ImageRun, PipeRunningOutOfDataDrawsNoMadeUpDay) {
         result = run_gated(feeder, "y 100 0");
     }
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.output, start() + TYPED_PROMPTS +
+    EXPECT_EQ(result.output, start() + RANGE_PROMPTS +
                                  "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
                                  write_lines(1, 11) + HIT_ANY_KEY);
     EXPECT_EQ(images().size(), 10U);
@@ -385,8 +416,8 @@ TEST_F(ImageRun, GridTooLargeForMemoryIsReported) {
     std::filesystem::resize_file(tree_.output / JULY_FILE, 31ULL * 100000 * 1000000 * 4);
     const ProcessResult result = run("2019 7 y 100 0");
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.output, parameter_echo(100000, 1000000) + MONTH_DIALOGUE + READ_JULY +
-                                 QUESTION + TYPED_PROMPTS +
+    EXPECT_EQ(result.output, parameter_echo(100000, 1000000) + MONTH_QUESTIONS + READ_JULY +
+                                 RANGE_QUESTION + RANGE_PROMPTS +
                                  "Maximun discharge = 100 Minimum discharge = 0\n" + READ_JULY +
                                  "Not enough memory to draw the images.\n");
     EXPECT_TRUE(images().empty());

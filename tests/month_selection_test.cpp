@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "run_input.h"
+#include "run_texts.h"
 
 TEST(AskMonth, AnswersAndFailures) {
     struct Case {
@@ -10,8 +11,8 @@ TEST(AskMonth, AnswersAndFailures) {
         const char* console;
         std::optional<YearMonth> result;
     };
-    const char* asked = "Input year!\nInput month!\n";
-    const std::string wrong = std::string(asked) + "Wrong values inputted!\n";
+    const char* asked = MONTH_QUESTIONS.c_str();
+    const std::string wrong = asked + WRONG_VALUES;
     const std::string out_of_range = std::string(asked) + "Month number is out of range!\n";
     const Case cases[] = {
         {"2019 7", asked, YearMonth{2019, 7}},

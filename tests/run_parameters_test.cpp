@@ -130,8 +130,7 @@ TEST(ParseRunParameters, FileEndingEarlyStopsAfterTheCompletedSteps) {
 
 TEST(ParseRunParameters, TokenNotOfTheValuesTypeStopsTheReader) {
     const std::vector<std::string> tokens = tokens_of(parameter_text(30, 20));
-    // Field types in file order: i = 32-bit integer, d = double, f = float.
-    const std::string types = "iiiddiiiiffiiiii";
+    const std::string types = PARAMETER_FIELD_TYPES;
     for (std::size_t bad = 0; bad < tokens.size(); ++bad) {
         std::vector<std::string> replacements = {"x", "-", "nan"};
         replacements.push_back(types[bad] == 'i'   ? "2147483648"

@@ -32,20 +32,6 @@ RunTree::~RunTree() {
     std::filesystem::remove_all(root, ignored);
 }
 
-std::string parameter_text(int ncols, int nrows) {
-    std::ostringstream text;
-    text << "2\n"
-         << ncols << ' ' << nrows << '\n'
-         << "135.5 34.25\n"
-         << "400 300\n"
-         << "12 7\n"
-         << "135.004166\n"
-         << "34.0041666\n"
-         << "3600\n"
-         << "2019 2020 4 3\n";
-    return text.str();
-}
-
 std::string parameter_echo(int ncols, int nrows, std::size_t values_read) {
     // Each line with the number of values read before it is printed: a step
     // echoes once all its values are in, headings before their step reads.
@@ -105,14 +91,6 @@ std::string read_bytes(const std::filesystem::path& path) {
         throw std::runtime_error("cannot read " + path.string());
     }
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string encode_values(const std::vector<float>& values) {
-    std::string bytes;
-    for (const float value : values) {
-        encode_discharge_value(value, bytes);
-    }
-    return bytes;
 }
 
 std::vector<float> counting_values(std::size_t n) {

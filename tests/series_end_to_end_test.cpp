@@ -15,22 +15,15 @@ constexpr int NROWS = 2;
 constexpr int JULY_VALUES = 31 * NCOLS * NROWS;
 const char* const JULY_FILE = "201907_dailyDischarge.bin";
 
-const std::string COLUMN_ASKED =
-    "Input column number to extract data!\nColumn number begins from 1 from east.\n";
-const std::string ROW_ASKED =
-    "Input row number to extract data!\nRow number begins from 1 from south.\n";
-
 std::string cell_dialogue(int column, int row) {
-    return COLUMN_ASKED + ROW_ASKED + "Column number : " + std::to_string(column) +
+    return COLUMN_QUESTION + ROW_QUESTION + "Column number : " + std::to_string(column) +
            " Row number : " + std::to_string(row) + "\n";
 }
-
-const std::string MONTH_DIALOGUE = "Input year!\nInput month!\n";
 
 // The transcript of a run for July 2019 up to and including the "Write " line.
 std::string july_transcript(int column, int row) {
     std::ostringstream text;
-    text << parameter_echo(NCOLS, NROWS) << cell_dialogue(column, row) << MONTH_DIALOGUE
+    text << parameter_echo(NCOLS, NROWS) << cell_dialogue(column, row) << MONTH_QUESTIONS
          << "Read ./201907_dailyDischarge.bin\n"
          << "Write ./201907-" << column << '-' << row << "_discharge.dat\r";
     return text.str();
@@ -159,28 +152,28 @@ TEST_F(SeriesRun, FailuresBeforeAnyFileIsWritten) {
         const char* input;
         std::string transcript;  // after the parameter echo
     };
-    const std::string wrong = "Wrong values inputted!\n";
+    const std::string& wrong = WRONG_VALUES;
     const Case cases[] = {
-        {"column 0", "0 1 2019 7", COLUMN_ASKED + "Column number is out of range!\n"},
-        {"column above ncols", "4 1 2019 7", COLUMN_ASKED + "Column number is out of range!\n"},
-        {"column not a number", "east 1 2019 7", COLUMN_ASKED + wrong},
-        {"column beyond 32 bits", "4294967297 1", COLUMN_ASKED + wrong},
-        {"no answers at all", "", COLUMN_ASKED + wrong},
-        {"row 0", "1 0 2019 7", COLUMN_ASKED + ROW_ASKED + "Row number is out of range!\n"},
+        {"column 0", "0 1 2019 7", COLUMN_QUESTION + "Column number is out of range!\n"},
+        {"column above ncols", "4 1 2019 7", COLUMN_QUESTION + "Column number is out of range!\n"},
+        {"column not a number", "east 1 2019 7", COLUMN_QUESTION + wrong},
+        {"column beyond 32 bits", "4294967297 1", COLUMN_QUESTION + wrong},
+        {"no answers at all", "", COLUMN_QUESTION + wrong},
+        {"row 0", "1 0 2019 7", COLUMN_QUESTION + ROW_QUESTION + "Row number is out of range!\n"},
         {"row above nrows", "1 3 2019 7",
-         COLUMN_ASKED + ROW_ASKED + "Row number is out of range!\n"},
-        {"row not a number", "1 x", COLUMN_ASKED + ROW_ASKED + wrong},
-        {"input ends before the row", "1", COLUMN_ASKED + ROW_ASKED + wrong},
+         COLUMN_QUESTION + ROW_QUESTION + "Row number is out of range!\n"},
+        {"row not a number", "1 x", COLUMN_QUESTION + ROW_QUESTION + wrong},
+        {"input ends before the row", "1", COLUMN_QUESTION + ROW_QUESTION + wrong},
         {"year not a number", "1 1 last 7", cell_dialogue(1, 1) + "Input year!\n" + wrong},
         {"input ends before the year", "1 1", cell_dialogue(1, 1) + "Input year!\n" + wrong},
-        {"month not a number", "1 1 2019 July", cell_dialogue(1, 1) + MONTH_DIALOGUE + wrong},
-        {"input ends before the month", "1 1 2019", cell_dialogue(1, 1) + MONTH_DIALOGUE + wrong},
+        {"month not a number", "1 1 2019 July", cell_dialogue(1, 1) + MONTH_QUESTIONS + wrong},
+        {"input ends before the month", "1 1 2019", cell_dialogue(1, 1) + MONTH_QUESTIONS + wrong},
         {"month 13", "1 1 2019 13",
-         cell_dialogue(1, 1) + MONTH_DIALOGUE + "Month number is out of range!\n"},
+         cell_dialogue(1, 1) + MONTH_QUESTIONS + "Month number is out of range!\n"},
         {"month 0", "1 1 2019 0",
-         cell_dialogue(1, 1) + MONTH_DIALOGUE + "Month number is out of range!\n"},
+         cell_dialogue(1, 1) + MONTH_QUESTIONS + "Month number is out of range!\n"},
         {"no file for the month", "1 1 2019 8",
-         cell_dialogue(1, 1) + MONTH_DIALOGUE +
+         cell_dialogue(1, 1) + MONTH_QUESTIONS +
              "Read ./201908_dailyDischarge.bin\nDaily discharge data cannot open.\n"},
     };
     for (const Case& c : cases) {
@@ -199,7 +192,7 @@ TEST_F(SeriesRun, ShortFileFailsAtItsOpeningWithoutWriting) {
         const ProcessResult result = run("3 2 2019 7");
         EXPECT_EQ(result.status, 1) << length << " bytes";
         EXPECT_EQ(result.output, parameter_echo(NCOLS, NROWS) + cell_dialogue(3, 2) +
-                                     MONTH_DIALOGUE +
+                                     MONTH_QUESTIONS +
                                      "Read ./201907_dailyDischarge.bin\n"
                                      "Daily discharge data cannot open.\n")
             << length << " bytes";
@@ -313,7 +306,7 @@ TEST_F(SeriesRun, MonthTooLargeToCountIsAFileTooShort) {
     const ProcessResult result = run("2147483647 2147483647 2019 7");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.output, parameter_echo(2147483647, 2147483647) +
-                                 cell_dialogue(2147483647, 2147483647) + MONTH_DIALOGUE +
+                                 cell_dialogue(2147483647, 2147483647) + MONTH_QUESTIONS +
                                  "Read ./201907_dailyDischarge.bin\n"
                                  "Daily discharge data cannot open.\n");
 }
