@@ -26,7 +26,7 @@ nrows=${size#*x}
 
 echo "Building the test build (build/release) and the benchmark build (build/bench)..."
 for preset in release bench; do
-    cmake --preset "$preset" >/dev/null
+    cmake --preset "$preset"
     cmake --build --preset "$preset"
 done
 bin=$PWD/build/bench

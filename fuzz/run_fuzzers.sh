@@ -14,8 +14,8 @@ if [ ${#targets[@]} -eq 0 ]; then
     targets=(fuzz_run_parameters fuzz_series_dialogue fuzz_image_dialogue fuzz_monthly_file)
 fi
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz >/dev/null
+cmake --preset fuzz
+cmake --build --preset fuzz
 
 # The targets work in a run tree of their own, so every path given to
 # libFuzzer is absolute. New inputs go to a scratch corpus, never into the

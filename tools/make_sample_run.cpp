@@ -1,7 +1,7 @@
 // make_sample_run: writes a synthetic runoff simulation run that the programs
 // can be tried on.
 //
-//   make_sample_run ROOT [--size COLSxROWS] [--months YYYYMM[,YYYYMM...]]
+//   make_sample_run ROOT [--size COLSxROWS] [--months YYYYMM[,YYYYMM...]] [--force]
 //
 // ROOT/param.dat describes the grid; ROOT/output/ holds one daily discharge
 // file per month and an empty image/ folder. Start the programs in ROOT/output.
@@ -32,6 +32,7 @@ struct Options {
     int ncols = 120;
     int nrows = 100;
     std::vector<int> months = {201907, 202002};  // YYYYMM
+    bool force = false;                          // write over a run already there
 };
 
 constexpr float OUTSIDE_BASIN = -999.0F;
@@ -94,16 +95,10 @@ void unit_position(const Basin& b, int cell, double& u, double& v) {
     v = (cell / b.ncols + 0.5) / b.nrows;
 }
 
-Basin grow_basin(int ncols, int nrows) {
-    Basin b;
-    b.ncols = ncols;
-    b.nrows = nrows;
-    const int cells = ncols * nrows;
-    b.inside.assign(cells, false);
-    b.downstream.assign(cells, -1);
-    b.step.assign(cells, 1.0);
-
-    // An irregular oval, open to the south where the outlet lies.
+// An irregular oval, open to the south where the outlet lies: marks the
+// cells inside and returns the outlet, or -1 if no cell is inside.
+int shape_basin(Basin& b) {
+    const int cells = b.ncols * b.nrows;
     int outlet = -1;
     for (int cell = 0; cell < cells; ++cell) {
         double u = 0;
@@ -114,26 +109,30 @@ Basin grow_basin(int ncols, int nrows) {
         const double wobble = 0.35 * (terrain_noise(u, v, 7) - 0.5);
         b.inside[cell] = std::sqrt(du * du + dv * dv) + wobble < 1.0;
         if (b.inside[cell] &&
-            (outlet < 0 || cell / ncols < outlet / ncols ||
-             (cell / ncols == outlet / ncols &&
-              std::abs(cell % ncols - ncols / 2) < std::abs(outlet % ncols - ncols / 2)))) {
+            (outlet < 0 || cell / b.ncols < outlet / b.ncols ||
+             (cell / b.ncols == outlet / b.ncols &&
+              std::abs(cell % b.ncols - b.ncols / 2) < std::abs(outlet % b.ncols - b.ncols / 2)))) {
             outlet = cell;
         }
     }
-    if (outlet < 0) {
-        return b;
-    }
+    return outlet;
+}
 
-    // The drainage tree is the tree of cheapest paths to the outlet over a
-    // rough terrain: each cell drains into the neighbour through which it was
-    // reached. Paths of such trees merge like tributaries do.
-    auto roughness = [&](int cell) {
-        double u = 0;
-        double v = 0;
-        unit_position(b, cell, u, v);
-        return 0.05 + 4.0 * std::pow(terrain_noise(u, v, 11), 3.0) +
-               0.3 * lattice_noise(cell % ncols, cell / ncols, 5);
-    };
+// How hard water flows through a cell: paths avoid rough cells.
+double roughness(const Basin& b, int cell) {
+    double u = 0;
+    double v = 0;
+    unit_position(b, cell, u, v);
+    return 0.05 + 4.0 * std::pow(terrain_noise(u, v, 11), 3.0) +
+           0.3 * lattice_noise(cell % b.ncols, cell / b.ncols, 5);
+}
+
+// The drainage tree is the tree of cheapest paths to the outlet over a rough
+// terrain: each cell drains into the neighbour through which it was reached.
+// Paths of such trees merge like tributaries do. Basin cells the search does
+// not reach (cut off by the oval's wobble) end up outside the basin.
+void drain_basin(Basin& b, int outlet) {
+    const int cells = b.ncols * b.nrows;
     using Entry = std::pair<double, int>;
     std::priority_queue<Entry, std::vector<Entry>, std::greater<>> front;
     std::vector<bool> reached(cells, false);
@@ -150,21 +149,19 @@ Basin grow_basin(int ncols, int nrows) {
         }
         settled[cell] = true;
         outlet_first.push_back(cell);
-        const int x = cell % ncols;
-        const int y = cell / ncols;
         for (int dy = -1; dy <= 1; ++dy) {
             for (int dx = -1; dx <= 1; ++dx) {
-                const int nx = x + dx;
-                const int ny = y + dy;
-                if ((dx == 0 && dy == 0) || nx < 0 || ny < 0 || nx >= ncols || ny >= nrows) {
+                const int nx = cell % b.ncols + dx;
+                const int ny = cell / b.ncols + dy;
+                if ((dx == 0 && dy == 0) || nx < 0 || ny < 0 || nx >= b.ncols || ny >= b.nrows) {
                     continue;
                 }
-                const int next = ny * ncols + nx;
+                const int next = ny * b.ncols + nx;
                 if (!b.inside[next] || settled[next]) {
                     continue;
                 }
                 const double length = (dx != 0 && dy != 0) ? std::numbers::sqrt2 : 1.0;
-                const double through = path_cost + length * roughness(next);
+                const double through = path_cost + length * roughness(b, next);
                 if (!reached[next] || through < cost[next]) {
                     reached[next] = true;
                     cost[next] = through;
@@ -175,12 +172,24 @@ Basin grow_basin(int ncols, int nrows) {
             }
         }
     }
-    // Basin cells the flood did not reach (cut off by the oval's wobble) lie
-    // outside the basin.
     for (int cell = 0; cell < cells; ++cell) {
         b.inside[cell] = reached[cell];
     }
     b.upstream_first.assign(outlet_first.rbegin(), outlet_first.rend());
+}
+
+Basin grow_basin(int ncols, int nrows) {
+    Basin b;
+    b.ncols = ncols;
+    b.nrows = nrows;
+    const int cells = ncols * nrows;
+    b.inside.assign(cells, false);
+    b.downstream.assign(cells, -1);
+    b.step.assign(cells, 1.0);
+    const int outlet = shape_basin(b);
+    if (outlet >= 0) {
+        drain_basin(b, outlet);
+    }
     return b;
 }
 
@@ -309,54 +318,79 @@ bool write_parameters(const Options& o) {
     return static_cast<bool>(out);
 }
 
-bool parse_options(int argc, char** argv, Options& o) {
-    if (argc < 2) {
-        return false;
-    }
-    o.root = argv[1];
-    for (int i = 2; i < argc; i += 2) {
-        if (i + 1 >= argc) {
-            return false;
+constexpr const char* USAGE =
+    "usage: make_sample_run ROOT [--size COLSxROWS] [--months YYYYMM[,YYYYMM...]] [--force]\n"
+    "\n"
+    "Writes a synthetic runoff simulation run into ROOT: ROOT/param.dat, and in ROOT/output/\n"
+    "one daily discharge file per month and an empty image/ folder.\n"
+    "  --size COLSxROWS   the grid, 1 to 4000 cells each way (default 120x100)\n"
+    "  --months LIST      the months to write (default 201907,202002)\n"
+    "  --force            write over a run already in ROOT\n";
+
+// Reads the options into `o`. Returns an error to print, or "" when they are
+// good.
+std::string parse_options(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--force") {
+            o.force = true;
+            continue;
         }
-        const std::string flag = argv[i];
-        std::istringstream value(argv[i + 1]);
-        if (flag == "--size") {
-            char by = 0;
-            if (!(value >> o.ncols >> by >> o.nrows) || by != 'x' || o.ncols < 1 || o.nrows < 1 ||
-                o.ncols > 4000 || o.nrows > 4000) {
-                return false;
+        if (word == "--size" || word == "--months") {
+            if (i + 1 == argc) {
+                return word + " needs a value";
             }
-        } else if (flag == "--months") {
+            std::istringstream value(argv[++i]);
+            if (word == "--size") {
+                char by = 0;
+                if (!(value >> o.ncols >> by >> o.nrows) || by != 'x' || !value.eof() ||
+                    o.ncols < 1 || o.nrows < 1 || o.ncols > 4000 || o.nrows > 4000) {
+                    return "--size takes COLSxROWS, each 1 to 4000";
+                }
+                continue;
+            }
             o.months.clear();
-            int yyyymm = 0;
-            while (value >> yyyymm) {
-                if (yyyymm % 100 < 1 || yyyymm % 100 > 12 || yyyymm < 0) {
-                    return false;
+            for (int yyyymm = 0; value >> yyyymm; value.ignore(1, ',')) {
+                if (yyyymm < 0 || yyyymm % 100 < 1 || yyyymm % 100 > 12) {
+                    return "--months takes months as YYYYMM, separated by commas";
                 }
                 o.months.push_back(yyyymm);
-                value.ignore(1, ',');
             }
-            if (o.months.empty()) {
-                return false;
+            if (o.months.empty() || !value.eof()) {
+                return "--months takes months as YYYYMM, separated by commas";
             }
-        } else {
-            return false;
+            continue;
         }
+        if (word.starts_with("-") || !o.root.empty()) {
+            return "unknown option or extra argument: " + word;
+        }
+        o.root = word;
     }
-    return true;
+    return o.root.empty() ? "no ROOT given" : "";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
-    if (!parse_options(argc, argv, options)) {
-        std::cerr
-            << "usage: make_sample_run ROOT [--size COLSxROWS] [--months YYYYMM[,YYYYMM...]]\n";
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--help") {
+            std::cout << USAGE;
+            return 0;
+        }
+    }
+    if (const std::string error = parse_options(argc, argv, options); !error.empty()) {
+        std::cerr << "make_sample_run: " << error << "\n\n" << USAGE;
         return 2;
     }
     const std::filesystem::path output = options.root / "output";
     std::error_code error;
+    if (!options.force && (std::filesystem::exists(options.root / "param.dat", error) ||
+                           std::filesystem::exists(output, error))) {
+        std::cerr << "make_sample_run: " << options.root.string()
+                  << " already holds a run; --force writes over it\n";
+        return 1;
+    }
     std::filesystem::create_directories(output / "image", error);
     if (error || !write_parameters(options)) {
         std::cerr << "make_sample_run: cannot create the run in " << options.root.string() << '\n';

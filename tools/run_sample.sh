@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake --preset release >/dev/null
+cmake --preset release
 cmake --build --preset release
 
 sample=build/sample
