@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <ostream>
+#include <sstream>
 
 // A level is defined by single-precision arithmetic. Where a compiler keeps
 // floats in wider registers (the x87 unit of 32-bit x86), the same value gets
@@ -208,9 +209,10 @@ bool open_discharge_image(OutputFile& image, const std::string& path, std::int32
         return false;
     }
     // A header that fails to be written fails the image when it is committed.
-    OutputFileBuffer buffer(image);
-    std::ostream out(&buffer);
+    std::ostringstream out;
     write_image_header(out, ncols, nrows);
+    const std::string header = out.str();
+    write_output_file(image, header.data(), header.size());
     return true;
 }
 

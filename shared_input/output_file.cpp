@@ -72,32 +72,29 @@ bool create_output_file(OutputFile& file, const std::string& final_path, bool te
     return false;
 }
 
-bool write_output_file(OutputFile& file, const char* bytes, std::size_t size) {
-    if (file.temporary_path.empty() || file.failed) {
-        return false;
-    }
-    if (!(CRLF_TEXT && file.text)) {
-        file.failed = !write_fully(file.handle, bytes, size);
-        return !file.failed;
-    }
-    std::string lines;
-    lines.reserve(size + size / 8);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (bytes[i] == '\n') {
-            lines += '\r';
-        }
-        lines += bytes[i];
-    }
-    file.failed = !write_fully(file.handle, lines.data(), lines.size());
-    return !file.failed;
-}
-
 bool write_output_pieces(OutputFile& file, std::span<const std::span<const char>> pieces) {
     if (file.temporary_path.empty() || file.failed) {
         return false;
     }
     file.failed = !write_gathered(file.handle, pieces);
     return !file.failed;
+}
+
+bool write_output_file(OutputFile& file, const char* bytes, std::size_t size) {
+    std::string lines;
+    if (CRLF_TEXT && file.text) {
+        lines.reserve(size + size / 8);
+        for (std::size_t i = 0; i < size; ++i) {
+            if (bytes[i] == '\n') {
+                lines += '\r';
+            }
+            lines += bytes[i];
+        }
+        bytes = lines.data();
+        size = lines.size();
+    }
+    const std::span<const char> piece(bytes, size);
+    return write_output_pieces(file, std::span(&piece, 1));
 }
 
 bool commit_output_file(OutputFile& file) {
@@ -127,19 +124,4 @@ void discard_output_file(OutputFile& file) {
     remove_file(file.temporary_path.c_str());
     file.temporary_path.clear();
     release_interruptions(nullptr);
-}
-
-std::streamsize OutputFileBuffer::xsputn(const char* bytes, std::streamsize count) {
-    if (count <= 0) {
-        return 0;
-    }
-    return write_output_file(file_, bytes, static_cast<std::size_t>(count)) ? count : 0;
-}
-
-OutputFileBuffer::int_type OutputFileBuffer::overflow(int_type byte) {
-    if (traits_type::eq_int_type(byte, traits_type::eof())) {
-        return traits_type::not_eof(byte);
-    }
-    const char c = traits_type::to_char_type(byte);
-    return write_output_file(file_, &c, 1) ? byte : traits_type::eof();
 }

@@ -18,7 +18,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <streambuf>
 #include <string>
 
 // An output being written. Only one is open at a time in a program: the
@@ -60,21 +59,6 @@ bool commit_output_file(OutputFile& file);
 
 // Closes and removes the temporary file, if any.
 void discard_output_file(OutputFile& file);
-
-// A stream buffer that hands every write straight to an output file, with no
-// buffering of its own: the callers write large blocks. A failed write makes
-// the stream fail.
-class OutputFileBuffer : public std::streambuf {
-  public:
-    explicit OutputFileBuffer(OutputFile& file) : file_(file) {}
-
-  protected:
-    std::streamsize xsputn(const char* bytes, std::streamsize count) override;
-    int_type overflow(int_type byte) override;
-
-  private:
-    OutputFile& file_;
-};
 
 // Installs the handlers that remove the temporary file of an interrupted run.
 // Called once, by a program's entry, before the run.

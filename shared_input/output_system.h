@@ -16,9 +16,6 @@ enum class Creation { created, name_taken, failed };
 // follows a link planted under that name.
 Creation create_exclusively(const char* path, std::intptr_t& handle);
 
-// Writes all `size` bytes; false on any error.
-bool write_fully(std::intptr_t handle, const char* bytes, std::size_t size);
-
 // Writes all the pieces in order; false on any error.
 bool write_gathered(std::intptr_t handle, std::span<const std::span<const char>> pieces);
 

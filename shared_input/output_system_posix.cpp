@@ -52,21 +52,7 @@ void on_interruption(int number) {
     raise(number);
 }
 
-}  // namespace
-
-Creation create_exclusively(const char* path, std::intptr_t& handle) {
-    // O_EXCL: fails on any file of that name, a link planted there included.
-    int fd = -1;
-    do {
-        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd >= 0) {
-        handle = fd;
-        return Creation::created;
-    }
-    return errno == EEXIST ? Creation::name_taken : Creation::failed;
-}
-
+// Writes all `size` bytes; false on any error.
 bool write_fully(std::intptr_t handle, const char* bytes, std::size_t size) {
     while (size > 0) {
         const ssize_t written = write(static_cast<int>(handle), bytes, size);
@@ -80,6 +66,21 @@ bool write_fully(std::intptr_t handle, const char* bytes, std::size_t size) {
         size -= static_cast<std::size_t>(written);
     }
     return true;
+}
+
+}  // namespace
+
+Creation create_exclusively(const char* path, std::intptr_t& handle) {
+    // O_EXCL: fails on any file of that name, a link planted there included.
+    int fd = -1;
+    do {
+        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+        handle = fd;
+        return Creation::created;
+    }
+    return errno == EEXIST ? Creation::name_taken : Creation::failed;
 }
 
 bool write_gathered(std::intptr_t handle, std::span<const std::span<const char>> pieces) {

@@ -36,6 +36,21 @@ BOOL WINAPI on_console_event(DWORD event) {
     return TRUE;
 }
 
+// Writes all `size` bytes; false on any error.
+bool write_fully(std::intptr_t handle, const char* bytes, std::size_t size) {
+    while (size > 0) {
+        const DWORD chunk = size < (DWORD{1} << 30) ? static_cast<DWORD>(size) : DWORD{1} << 30;
+        DWORD written = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(handle), bytes, chunk, &written, nullptr) ||
+            written == 0) {
+            return false;
+        }
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
 }  // namespace
 
 Creation create_exclusively(const char* path, std::intptr_t& handle) {
@@ -49,20 +64,6 @@ Creation create_exclusively(const char* path, std::intptr_t& handle) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Creation::name_taken
                                                                        : Creation::failed;
-}
-
-bool write_fully(std::intptr_t handle, const char* bytes, std::size_t size) {
-    while (size > 0) {
-        const DWORD chunk = size < (DWORD{1} << 30) ? static_cast<DWORD>(size) : DWORD{1} << 30;
-        DWORD written = 0;
-        if (!WriteFile(reinterpret_cast<HANDLE>(handle), bytes, chunk, &written, nullptr) ||
-            written == 0) {
-            return false;
-        }
-        bytes += written;
-        size -= written;
-    }
-    return true;
 }
 
 bool write_gathered(std::intptr_t handle, std::span<const std::span<const char>> pieces) {

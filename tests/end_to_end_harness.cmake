@@ -17,6 +17,7 @@ ExternalProject_Add(end_to_end_harness
     CMAKE_ARGS
         -DCMAKE_BUILD_TYPE=Release
         -DDISCHARGE_WERROR=${DISCHARGE_WERROR}
+        -DDISCHARGE_BUILD_TESTS=ON
         -DDISCHARGE_TEST_IMAGE_PROGRAM=$<TARGET_FILE:discharge_image>
         -DDISCHARGE_TEST_SERIES_PROGRAM=$<TARGET_FILE:discharge_series>
         -DDISCHARGE_TEST_LAUNCHER=${launcher}

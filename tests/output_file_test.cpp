@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include "run_tree.h"
 
 namespace {
@@ -30,11 +28,8 @@ TEST(OutputFile, AppearsUnderItsNameOnlyOnceCommitted) {
     const std::string temporary = std::filesystem::path(file.temporary_path).filename().string();
     EXPECT_TRUE(temporary.starts_with(".201907_   3_discharge.ppm.")) << temporary;
     EXPECT_TRUE(temporary.ends_with(".tmp")) << temporary;
-    OutputFileBuffer buffer(file);
-    std::ostream out(&buffer);
-    out << "P6\n" << 15 << ' ' << 10 << "\n255\n";
-    out.write("\x01\x0a\x0d", 3);
-    EXPECT_TRUE(out);
+    EXPECT_TRUE(write_output_file(file, "P6\n15 10\n255\n", 13));
+    EXPECT_TRUE(write_output_file(file, "\x01\x0a\x0d", 3));
     EXPECT_EQ(read_bytes(final_path), "an older image, longer than the new one");
 
     EXPECT_TRUE(commit_output_file(file));
