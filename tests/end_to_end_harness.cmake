@@ -34,4 +34,5 @@ set_target_properties(end_to_end_tests PROPERTIES
     IMPORTED_LOCATION ${harness_dir}/tests/end_to_end_tests
     CROSSCOMPILING_EMULATOR "")
 add_dependencies(end_to_end_tests end_to_end_harness)
-gtest_discover_tests(end_to_end_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 900)
+gtest_discover_tests(end_to_end_tests DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT 900 ${test_properties})
