@@ -18,7 +18,9 @@ int fail_drawing_data(std::istream& in, std::ostream& console) {
     console << "Discharge data cannot open." << std::endl;
     console << std::endl;
     console << "Program ends. Hit any key!" << std::endl;
-    in.get();
+    if (in.get() == std::istream::traits_type::eof()) {
+        settle_ended_input();
+    }
     return 1;
 }
 
@@ -61,7 +63,9 @@ std::optional<ValueRange> choose_value_range(std::istream& in, std::ostream& con
     console << "Do you want to set the maximum and minimun values of rainfall intensity? (y/n)"
             << std::endl;
     std::string answer;
-    in >> answer;
+    if (!(in >> answer)) {
+        settle_ended_input();
+    }
     // Only a lone lower-case y counts as yes.
     if (answer == "y") {
         return ask_value_range(in, console);

@@ -2,10 +2,12 @@
 // colour image in ./image/. Started in the simulation's output directory.
 #include <iostream>
 
+#include "failure.h"
 #include "image_driver.h"
 #include "output_file.h"
 
 int main() {
     install_interruption_cleanup();
-    return run_discharge_image(std::cin, std::cout);
+    return run_reporting_memory(std::cout, "Not enough memory to draw the images.",
+                                [] { return run_discharge_image(std::cin, std::cout); });
 }

@@ -1,5 +1,6 @@
 #include "failure.h"
 
+#include <new>
 #include <ostream>
 
 void print_failure(std::ostream& console, const char* message) {
@@ -14,4 +15,13 @@ int fail(std::ostream& console, const char* message) {
 int fail(std::ostream& console, const char* message, OutputFile& incomplete) {
     discard_output_file(incomplete);
     return fail(console, message);
+}
+
+int run_reporting_memory(std::ostream& console, const char* memory_message,
+                         const std::function<int()>& run) {
+    try {
+        return run();
+    } catch (const std::bad_alloc&) {
+        return fail(console, memory_message);
+    }
 }

@@ -3,6 +3,7 @@
 #ifndef DISCHARGE_SHARED_INPUT_FAILURE_H
 #define DISCHARGE_SHARED_INPUT_FAILURE_H
 
+#include <functional>
 #include <iosfwd>
 
 #include "output_file.h"
@@ -16,5 +17,12 @@ int fail(std::ostream& console, const char* message);
 
 // As fail(), once the output that the failure left incomplete is removed.
 int fail(std::ostream& console, const char* message, OutputFile& incomplete);
+
+// Runs a program's whole run, `run`, and returns its exit status. Memory
+// running out anywhere in it is reported with `memory_message`, status 1,
+// once every output under way has been removed (their owners' destructors
+// remove them as the exception passes).
+int run_reporting_memory(std::ostream& console, const char* memory_message,
+                         const std::function<int()>& run);
 
 #endif  // DISCHARGE_SHARED_INPUT_FAILURE_H

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "failure.h"
+#include "output_file.h"
 
 namespace {
 
@@ -15,6 +16,9 @@ std::optional<T> ask_number(std::istream& in, std::ostream& console) {
     T value{};
     if (in >> value) {
         return value;
+    }
+    if (in.eof()) {
+        settle_ended_input();
     }
     print_failure(console, "Wrong values inputted!");
     return std::nullopt;

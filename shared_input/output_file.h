@@ -9,9 +9,10 @@
 // end in ".tmp", so they never match an output's name pattern.
 //
 // A run interrupted from outside (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE;
-// on Windows Ctrl-C, Ctrl-Break and closing the console) removes the
-// temporary file it is writing before it ends as the interruption would.
-// After SIGKILL or a crash at most that one temporary file is left.
+// on Windows Ctrl-C, Ctrl-Break and closing the console) removes every
+// temporary file it has open, on whichever thread, before it ends as the
+// interruption would. After SIGKILL or a crash at most those temporary files
+// are left: one for each output that was open.
 #ifndef DISCHARGE_SHARED_INPUT_OUTPUT_FILE_H
 #define DISCHARGE_SHARED_INPUT_OUTPUT_FILE_H
 
@@ -20,9 +21,13 @@
 #include <span>
 #include <string>
 
-// An output being written. Only one is open at a time in a program: the
-// interruption handler knows it by its temporary name. Destroying it
-// uncommitted removes the temporary file.
+// Outputs that may be open at once in a process, on any of its threads: the
+// interruption handler knows each by its temporary name, in a table of this
+// many entries.
+inline constexpr std::size_t OPEN_OUTPUT_LIMIT = 64;
+
+// An output being written. Destroying it uncommitted removes the temporary
+// file.
 struct OutputFile {
     OutputFile() = default;
     ~OutputFile();
@@ -34,13 +39,15 @@ struct OutputFile {
     bool text = false;           // line ends are written as the platform's text files end them
     bool failed = false;         // a write failed: the file cannot be committed
     std::intptr_t handle = -1;   // the file descriptor, or the Windows file handle
+    int entry = -1;              // its entry in the table of open temporaries; -1 when closed
 };
 
 // Creates the temporary file of an output whose final name is `final_path`,
 // exclusively, in that name's directory. `text`: each LF written becomes the
 // platform's text line end (CR LF on Windows). Returns false, having created
-// nothing, when the directory does not exist or cannot be written, or when
-// the final name is a directory.
+// nothing, when the directory does not exist or cannot be written, when the
+// final name is a directory, or when OPEN_OUTPUT_LIMIT outputs are open.
+// May throw std::bad_alloc, but only before anything exists.
 bool create_output_file(OutputFile& file, const std::string& final_path, bool text);
 
 // Appends `size` bytes. Returns false if they could not all be written (a
@@ -52,16 +59,25 @@ bool write_output_file(OutputFile& file, const char* bytes, std::size_t size);
 // returns false as write_output_file().
 bool write_output_pieces(OutputFile& file, std::span<const std::span<const char>> pieces);
 
-// Closes the temporary file and renames it onto the final name. Returns false,
-// having removed the temporary file, if a write failed or closing or renaming
-// fails.
+// Closes the temporary file and renames it onto the final name, replacing a
+// file there even where that is read-only. Returns false, having removed the
+// temporary file, if a write failed or closing or renaming fails.
 bool commit_output_file(OutputFile& file);
 
 // Closes and removes the temporary file, if any.
 void discard_output_file(OutputFile& file);
 
-// Installs the handlers that remove the temporary file of an interrupted run.
-// Called once, by a program's entry, before the run.
+// Installs the handlers that remove the temporary files of an interrupted run.
+// Called once, by a program's entry, before the run and before any thread is
+// started.
 void install_interruption_cleanup();
+
+// For a console question whose answer could not be read because input ended:
+// on Windows, Ctrl-C ends a console read at once, and the interruption
+// handler runs only a moment later on a thread of its own. If that is what
+// ended the read, waits for the handler to end the process and never
+// returns, so that nothing more is printed; otherwise returns. Elsewhere an
+// interruption never lets a read return, and this returns at once.
+void settle_ended_input();
 
 #endif  // DISCHARGE_SHARED_INPUT_OUTPUT_FILE_H

@@ -2,7 +2,9 @@
 // temporary file of an interrupted run.
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
+#include <time.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -20,12 +22,6 @@ namespace {
 // reader has gone.
 constexpr int INTERRUPTIONS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
-// The temporary file being written, for the handler. Changed only while the
-// interruptions are blocked, so the handler never sees it half changed.
-char interrupted_output[4096];
-volatile sig_atomic_t has_interrupted_output = 0;
-sigset_t mask_before_hold;
-
 sigset_t interruption_set() {
     sigset_t set;
     sigemptyset(&set);
@@ -35,12 +31,20 @@ sigset_t interruption_set() {
     return set;
 }
 
-// Removes the temporary file, then ends the process by the same signal with
-// its default action, as if there were no handler. Async-signal-safe only.
+// The calling thread's signal mask before hold_interruptions_here().
+thread_local sigset_t mask_before_hold;
+
+// Removes every open temporary file, then ends the process by the same
+// signal with its default action, as if there were no handler, so that a
+// parent sees what ended it. Async-signal-safe only.
+//
+// The kernel ignores a signal whose action is the default for the first
+// process of a PID namespace (a container started without an init): there
+// the signal is not raised again, nor under an emulator standing in for the
+// program, which would wait for it forever. Either way the process then ends
+// with the status a shell gives to an end by that signal, 128 + its number.
 void on_interruption(int number) {
-    if (has_interrupted_output != 0) {
-        unlink(interrupted_output);
-    }
+    remove_open_temporaries();
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigemptyset(&default_action.sa_mask);
@@ -48,8 +52,11 @@ void on_interruption(int number) {
     sigset_t this_signal;
     sigemptyset(&this_signal);
     sigaddset(&this_signal, number);
-    sigprocmask(SIG_UNBLOCK, &this_signal, nullptr);
-    raise(number);
+    pthread_sigmask(SIG_UNBLOCK, &this_signal, nullptr);
+    if (getpid() != 1) {
+        raise(number);
+    }
+    _exit(128 + number);
 }
 
 // Writes all `size` bytes; false on any error.
@@ -118,12 +125,14 @@ bool write_gathered(std::intptr_t handle, std::span<const std::span<const char>>
     return true;
 }
 
-bool close_file(std::intptr_t handle) {
+bool close_output_handle(std::intptr_t handle) {
     // After EINTR the descriptor is closed on Linux, and nothing was lost.
     return close(static_cast<int>(handle)) == 0 || errno == EINTR;
 }
 
 bool replace_file(const char* from, const char* to) {
+    // Needs write permission on the folder only: a read-only file under the
+    // final name is replaced like any other.
     return rename(from, to) == 0;
 }
 
@@ -135,19 +144,27 @@ std::uint64_t process_number() {
     return static_cast<std::uint64_t>(getpid());
 }
 
-void hold_interruptions() {
+void hold_interruptions_here() {
     const sigset_t set = interruption_set();
-    sigprocmask(SIG_BLOCK, &set, &mask_before_hold);
+    pthread_sigmask(SIG_BLOCK, &set, &mask_before_hold);
 }
 
-void release_interruptions(const char* temporary_path) {
-    has_interrupted_output = 0;
-    if (temporary_path != nullptr && std::strlen(temporary_path) < sizeof interrupted_output) {
-        std::strcpy(interrupted_output, temporary_path);
-        has_interrupted_output = 1;
-    }
-    sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
+void allow_interruptions_here() {
+    pthread_sigmask(SIG_SETMASK, &mask_before_hold, nullptr);
 }
+
+void wait_for_the_end() {
+    for (;;) {
+        pause();
+    }
+}
+
+void pause_briefly() {
+    const timespec millisecond{0, 1000000};
+    nanosleep(&millisecond, nullptr);
+}
+
+void settle_ended_input() {}
 
 void install_interruption_cleanup() {
     struct sigaction action {};

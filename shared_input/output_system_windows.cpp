@@ -1,8 +1,7 @@
 // Output files on Windows, and the console control handler that removes the
-// temporary file of an interrupted run.
+// temporary files of an interrupted run.
 #include <windows.h>
 
-#include <cstring>
 #include <vector>
 
 #include "output_file.h"
@@ -10,28 +9,22 @@
 
 namespace {
 
-// The temporary file being written, for the handler, which Windows runs in a
-// thread of its own. The lock is held while it changes, and while the file is
-// created, renamed or removed.
-SRWLOCK output_lock = SRWLOCK_INIT;
-char interrupted_output[MAX_PATH];
-bool has_interrupted_output = false;
+// How long a removal or a rename is retried while another program (a virus
+// scanner, an indexer, another run replacing the same output) holds the file
+// open without letting it be deleted: a hundred times 10 ms.
+constexpr int RETRIES = 100;
+constexpr DWORD RETRY_PAUSE_MS = 10;
 
-// Ctrl-C, Ctrl-Break and closing the console: remove the temporary file and
-// end with the status of the default handler. The lock is kept, so the
-// program makes no further output file before it ends. The process ends at
-// once, as by a signal: ExitProcess() would first flush the C library's
-// streams, whose lock the interrupted main thread may hold, and wait forever.
+// Ctrl-C, Ctrl-Break and closing the console: remove the temporary files and
+// end with the status of the default handler. Windows runs this on a thread
+// of its own. The process ends at once, as by a signal: ExitProcess() would
+// first flush the C library's streams, whose lock an interrupted thread may
+// hold, and wait forever.
 BOOL WINAPI on_console_event(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
         return FALSE;
     }
-    AcquireSRWLockExclusive(&output_lock);
-    if (has_interrupted_output) {
-        // The file is open for writing, shared for deletion: it goes when
-        // the process ends.
-        DeleteFileA(interrupted_output);
-    }
+    remove_open_temporaries();
     TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
     return TRUE;
 }
@@ -51,12 +44,29 @@ bool write_fully(std::intptr_t handle, const char* bytes, std::size_t size) {
     return true;
 }
 
+// Whether a failed removal or rename is worth trying again: another program
+// holds the file open.
+bool held_elsewhere(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Clears the read-only attribute of `path`, if it has it. True if it had.
+bool clear_read_only(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+        return false;
+    }
+    return SetFileAttributesA(path, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) != 0;
+}
+
 }  // namespace
 
 Creation create_exclusively(const char* path, std::intptr_t& handle) {
-    // CREATE_NEW: fails on any file of that name.
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // CREATE_NEW: fails on any file of that name. Hidden, like a POSIX file
+    // whose name begins with a dot, until it is complete.
+    const HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         handle = reinterpret_cast<std::intptr_t>(file);
         return Creation::created;
@@ -68,8 +78,8 @@ Creation create_exclusively(const char* path, std::intptr_t& handle) {
 
 bool write_gathered(std::intptr_t handle, std::span<const std::span<const char>> pieces) {
     // Windows gathers only unbuffered, page-aligned writes: copy the pieces
-    // into writes of about 1 MiB instead.
-    static std::vector<char> staging;
+    // into writes of about 1 MiB instead, in a buffer of each thread's own.
+    thread_local std::vector<char> staging;
     staging.clear();
     staging.reserve(std::size_t{1} << 20);
     for (const std::span<const char> piece : pieces) {
@@ -90,45 +100,80 @@ bool write_gathered(std::intptr_t handle, std::span<const std::span<const char>>
     return staging.empty() || write_fully(handle, staging.data(), staging.size());
 }
 
-bool close_file(std::intptr_t handle) {
-    return CloseHandle(reinterpret_cast<HANDLE>(handle)) != 0;
+bool close_output_handle(std::intptr_t handle) {
+    // The complete file is shown before it takes its name, so that the name
+    // never appears hidden.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    const HANDLE file = reinterpret_cast<HANDLE>(handle);
+    const bool shown = SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+    return CloseHandle(file) != 0 && shown;
 }
 
 bool replace_file(const char* from, const char* to) {
-    // The file being replaced may be open for a moment, by a virus scanner,
-    // an indexer or another run replacing it too: then try again.
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    // A read-only file under the final name is replaced, as on POSIX
+    // systems: its attribute is cleared first. A file that another program
+    // holds open may be free a moment later: then try again.
+    bool cleared = false;
+    for (int attempt = 0; attempt < RETRIES; ++attempt) {
         if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) {
             return true;
         }
         const DWORD error = GetLastError();
-        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
+        if (error == ERROR_ACCESS_DENIED && !cleared && clear_read_only(to)) {
+            cleared = true;
+            continue;
+        }
+        if (!held_elsewhere(error) && error != ERROR_ACCESS_DENIED) {
             return false;
         }
-        Sleep(10);
+        Sleep(RETRY_PAUSE_MS);
     }
     return false;
 }
 
 void remove_file(const char* path) {
-    DeleteFileA(path);
+    for (int attempt = 0; attempt < RETRIES; ++attempt) {
+        if (DeleteFileA(path) || !held_elsewhere(GetLastError())) {
+            return;
+        }
+        Sleep(RETRY_PAUSE_MS);
+    }
 }
 
 std::uint64_t process_number() {
     return GetCurrentProcessId();
 }
 
-void hold_interruptions() {
-    AcquireSRWLockExclusive(&output_lock);
+// The console control handler runs on a thread of its own, never on one that
+// is creating a file: nothing to hold back.
+void hold_interruptions_here() {}
+
+void allow_interruptions_here() {}
+
+void wait_for_the_end() {
+    for (;;) {
+        Sleep(INFINITE);
+    }
 }
 
-void release_interruptions(const char* temporary_path) {
-    has_interrupted_output = false;
-    if (temporary_path != nullptr && std::strlen(temporary_path) < sizeof interrupted_output) {
-        std::strcpy(interrupted_output, temporary_path);
-        has_interrupted_output = true;
+void pause_briefly() {
+    Sleep(1);
+}
+
+void settle_ended_input() {
+    // Only a console read is ended by Ctrl-C (a pipe or a file is not): give
+    // the handler's thread a moment to start.
+    DWORD mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) {
+        return;
     }
-    ReleaseSRWLockExclusive(&output_lock);
+    for (int wait = 0; wait < 500 && !interruption_under_way(); ++wait) {
+        Sleep(1);
+    }
+    if (interruption_under_way()) {
+        wait_for_the_end();
+    }
 }
 
 void install_interruption_cleanup() {

@@ -2,9 +2,37 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <latch>
+#include <new>
+#include <thread>
+
 #include "run_tree.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+// Allocations left before the next one fails with std::bad_alloc; negative:
+// none fails. For the operator new of this test program below.
+std::atomic<long> allocations_before_failure{-1};
+
+// Whether the interruption handler is held back from this thread.
+bool interruptions_held() {
+#ifdef _WIN32
+    return false;
+#else
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    return sigismember(&mask, SIGINT) == 1;
+#endif
+}
 
 std::vector<std::string> files_in(const std::filesystem::path& folder) {
     std::vector<std::string> names;
@@ -16,6 +44,29 @@ std::vector<std::string> files_in(const std::filesystem::path& folder) {
 }
 
 }  // namespace
+
+// The test program's own allocation, which fails where the test says: memory
+// from malloc(), given back with free().
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+    if (allocations_before_failure.load() >= 0 && allocations_before_failure.fetch_sub(1) == 0) {
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+#pragma GCC diagnostic pop
 
 TEST(OutputFile, AppearsUnderItsNameOnlyOnceCommitted) {
     RunTree tree;
@@ -109,3 +160,92 @@ TEST(OutputFile, CannotBeCreatedWhereNoFileCanBe) {
     }
     EXPECT_EQ(files_in(tree.output), (std::vector<std::string>{"image", "taken_discharge.dat"}));
 }
+
+TEST(OutputFile, MemoryRunningOutWhileCreatingLeavesNothing) {
+    // Every allocation of the creation fails in turn: each failure leaves no
+    // file and the interruptions as they were.
+    RunTree tree;
+    const std::string final_path = (tree.output / "201907-246-114_discharge.dat").string();
+    int failures = 0;
+    for (long allowed = 0;; ++allowed) {
+        bool created = false;
+        {
+            OutputFile file;
+            allocations_before_failure = allowed;
+            try {
+                created = create_output_file(file, final_path, true);
+            } catch (const std::bad_alloc&) {
+                ++failures;
+            }
+            allocations_before_failure = -1;
+            EXPECT_FALSE(interruptions_held()) << allowed;
+        }
+        EXPECT_TRUE(files_in(tree.output).empty()) << allowed;
+        if (created) {
+            break;
+        }
+        ASSERT_LT(allowed, 1000);
+    }
+    EXPECT_GT(failures, 0);
+}
+
+TEST(OutputFile, ReplacesAReadOnlyFileUnderItsName) {
+    RunTree tree;
+    const std::filesystem::path final_path = tree.output / "201907_   3_discharge.ppm";
+    write_text(final_path, "an older image");
+    std::filesystem::permissions(final_path, std::filesystem::perms::owner_read |
+                                                 std::filesystem::perms::group_read |
+                                                 std::filesystem::perms::others_read);
+    OutputFile file;
+    ASSERT_TRUE(create_output_file(file, final_path.string(), false));
+#ifdef _WIN32
+    // Hidden while it is written, like a POSIX name beginning with a dot.
+    EXPECT_NE(GetFileAttributesA(file.temporary_path.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0U);
+#endif
+    ASSERT_TRUE(write_output_file(file, "P6\n", 3));
+    ASSERT_TRUE(commit_output_file(file));
+    EXPECT_EQ(read_bytes(final_path), "P6\n");
+    EXPECT_EQ(files_in(tree.output), std::vector<std::string>{"201907_   3_discharge.ppm"});
+#ifdef _WIN32
+    EXPECT_EQ(GetFileAttributesA(final_path.string().c_str()) &
+                  (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+              0U);
+#endif
+}
+
+#ifndef _WIN32
+TEST(OutputFileDeathTest, InterruptionRemovesTheTemporariesOfEveryThread) {
+    // Two outputs open at once on two threads, one of them replacing an
+    // older file; the process is interrupted from a third.
+    RunTree tree;
+    const std::filesystem::path names[] = {tree.output / "201907_   1_discharge.ppm",
+                                           tree.output / "201908_   1_discharge.ppm"};
+    write_text(names[1], "an older image");
+    EXPECT_EXIT(
+        {
+            install_interruption_cleanup();
+            OutputFile outputs[2];
+            std::latch open(2);
+            std::vector<std::thread> threads;
+            for (int i = 0; i < 2; ++i) {
+                threads.emplace_back([&, i] {
+                    if (create_output_file(outputs[i], names[i].string(), false)) {
+                        write_output_file(outputs[i], "P6\n", 3);
+                        open.count_down();
+                    }
+                    for (;;) {
+                        pause();
+                    }
+                });
+            }
+            open.wait();
+            kill(getpid(), SIGINT);
+            for (;;) {
+                pause();
+            }
+        },
+        testing::KilledBySignal(SIGINT), "");
+    EXPECT_EQ(files_in(tree.output), std::vector<std::string>{"201908_   1_discharge.ppm"});
+    EXPECT_EQ(read_bytes(names[1]), "an older image");
+}
+#endif
