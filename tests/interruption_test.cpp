@@ -35,6 +35,10 @@ const char* signal_name(int signal) {
             return "SIGTERM";
         case SIGHUP:
             return "SIGHUP";
+        case SIGQUIT:
+            return "SIGQUIT";
+        case SIGPIPE:
+            return "SIGPIPE";
         default:
             return "SIGKILL";
     }
@@ -153,12 +157,7 @@ class Interruption : public ::testing::Test {
         std::size_t temporaries_before = 0;
         int interrupted = 0;
         for (int run = 1; run <= 10; ++run) {
-            // Earlier images go; temporary files left by SIGKILL stay.
-            for (const auto& [name, digest] : files_in(image_dir_)) {
-                if (!is_temporary(name)) {
-                    std::filesystem::remove(image_dir_ / name);
-                }
-            }
+            remove_images();
             const double after = instant(random);
             const StartedProgram started = start_program(DISCHARGE_IMAGE_PATH, tree_.output, input);
             wait_until_drawing(static_cast<std::ptrdiff_t>(temporaries_before));
@@ -240,6 +239,31 @@ class Interruption : public ::testing::Test {
                         .starts_with("2019 7 1 2\n2019 7 2 43202\n"));
     }
 
+    // Removes the images of an earlier run, but not the temporary files
+    // that SIGKILL left.
+    void remove_images() {
+        for (const auto& [name, digest] : files_in(image_dir_)) {
+            if (!is_temporary(name)) {
+                std::filesystem::remove(image_dir_ / name);
+            }
+        }
+    }
+
+    // What an interrupted run left: no temporary file, fewer images than the
+    // month's, each whole, and a transcript that a complete run begins with.
+    void expect_stopped_cleanly(const ProcessResult& result, const Reference& reference,
+                                const std::string& label) {
+        EXPECT_FALSE(result.hung) << label;
+        EXPECT_TRUE(reference.output.starts_with(result.output)) << label << ": " << result.output;
+        const std::map<std::string, std::size_t> images = files_in(image_dir_);
+        EXPECT_EQ(temporaries_in(images), 0U) << label;
+        EXPECT_LT(images.size(), 31U) << label;
+        for (const auto& [name, digest] : images) {
+            ASSERT_TRUE(reference.images.contains(name)) << label << ": " << name;
+            EXPECT_EQ(digest, reference.images.at(name)) << label << ": " << name;
+        }
+    }
+
     RunTree tree_;
     std::filesystem::path image_dir_ = tree_.output / "image";
 };
@@ -258,6 +282,11 @@ TEST_F(Interruption, ImageRunsBySigterm) {
 TEST_F(Interruption, ImageRunsBySighup) {
     SKIP_ON_WINDOWS("SIGHUP, which a Windows program never gets");
     interrupt_image_runs(SIGHUP);
+}
+
+TEST_F(Interruption, ImageRunsBySigquit) {
+    SKIP_ON_WINDOWS("SIGQUIT, which a Windows program never gets");
+    interrupt_image_runs(SIGQUIT);
 }
 
 TEST_F(Interruption, ImageRunsBySigkill) {
@@ -331,4 +360,38 @@ TEST_F(Interruption, TwoSeriesRunsAtOnceWriteAWholeSeries) {
     const std::string written = read_bytes(tree_.output / "201907-2-1_discharge.dat");
     EXPECT_TRUE(written == series[0] || written == series[1]) << written;
     EXPECT_EQ(temporaries_in(files_in(tree_.output)), 0U);
+}
+
+TEST_F(Interruption, ImageRunWhoseConsoleReaderLeaves) {
+    SKIP_ON_WINDOWS("SIGPIPE: a Windows program's write to a pipe without a reader just fails");
+    const std::string input = "2019 7 y 1000000 0";
+    const Reference reference = complete_image_run(input);
+    remove_images();
+    const ProcessResult result = run_program_until_output(
+        DISCHARGE_IMAGE_PATH, tree_.output, input, "Write ./image/201907_   3_discharge.ppm\r");
+    EXPECT_EQ(result.signal, SIGPIPE) << "status " << result.status;
+    expect_stopped_cleanly(result, reference, "SIGPIPE");
+}
+
+TEST_F(Interruption, ImageRunAsTheFirstProcessOfAContainer) {
+    // The first process of a PID namespace, as in a container started
+    // without an init, for which the kernel ignores a signal whose action is
+    // the default: the program must still end at once, with the status a
+    // shell gives to an end by that signal.
+    if (const std::string why = why_no_pid_namespace(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const std::string input = "2019 7 y 1000000 0";
+    const Reference reference = complete_image_run(input);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+        remove_images();
+        const StartedProgram started =
+            start_program_as_first_process(DISCHARGE_IMAGE_PATH, tree_.output, input);
+        // In the middle of the month.
+        EXPECT_TRUE(wait_until([&] { return entries_in(image_dir_) >= 3; }));
+        kill(child_of(started.pid), signal);
+        const ProcessResult result = finish_program(started);
+        EXPECT_EQ(result.status, 128 + signal) << signal_name(signal);
+        expect_stopped_cleanly(result, reference, signal_name(signal));
+    }
 }

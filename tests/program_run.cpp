@@ -1,13 +1,17 @@
 #include "program_run.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -120,33 +124,59 @@ void FifoFeeder::wait_first_connection() {
 
 namespace {
 
+// In a child about to run a program: every signal at its default action and
+// none blocked, as a shell starts a program, whatever this test program set
+// for itself (it ignores SIGPIPE); and no core file for SIGQUIT.
+// Async-signal-safe only.
+void start_as_from_a_shell() {
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        sigaction(signal, &default_action, nullptr);  // fails harmlessly for SIGKILL and SIGSTOP
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+}
+
 // Starts `command` in `directory` with standard input from `in_fd` and
-// standard output into the file `out_path`. Standard error stays the test's:
-// the programs write nothing there, but sanitizers and emulators report there.
-pid_t spawn(const std::vector<std::string>& command, const std::filesystem::path& directory,
-            int in_fd, const std::filesystem::path& out_path) {
+// standard output into `out_fd`. Standard error stays the test's: the
+// programs write nothing there, but sanitizers and emulators report there.
+pid_t spawn_to(const std::vector<std::string>& command, const std::filesystem::path& directory,
+               int in_fd, int out_fd) {
     // The argument vector is built before fork(): the child only execs.
     std::vector<char*> argv;
     for (const std::string& word : command) {
         argv.push_back(const_cast<char*>(word.c_str()));
     }
     argv.push_back(nullptr);
-    // The output file exists even when the program is killed at once.
-    const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out_fd < 0) {
-        throw std::runtime_error("cannot create " + out_path.string());
-    }
     const pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
+        start_as_from_a_shell();
         if (chdir(directory.c_str()) != 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0) {
             _exit(127);
         }
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+// As spawn_to(), with standard output into the file `out_path`.
+pid_t spawn(const std::vector<std::string>& command, const std::filesystem::path& directory,
+            int in_fd, const std::filesystem::path& out_path) {
+    // The output file exists even when the program is killed at once.
+    const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out_fd < 0) {
+        throw std::runtime_error("cannot create " + out_path.string());
+    }
+    const pid_t pid = spawn_to(command, directory, in_fd, out_fd);
     close(out_fd);
     return pid;
 }
@@ -194,22 +224,24 @@ StartedProgram start_program(const std::string& program, const std::filesystem::
     return start_command(command_of(program), directory, input);
 }
 
-ProcessResult finish_program(const StartedProgram& started) {
-    // A program that hangs is killed after a limit far above any run's time,
-    // so that the test fails instead of hanging too.
+namespace {
+
+// Waits for the program to end; one that hangs is killed after a limit far
+// above any run's time, so that the test fails instead of hanging too.
+ProcessResult wait_for_end(pid_t pid) {
     constexpr int LIMIT_MILLISECONDS = 120'000;
     int wait_status = 0;
     bool hung = false;
     for (int waited = 0;; ++waited) {
-        const pid_t ended = waitpid(started.pid, &wait_status, WNOHANG);
-        if (ended == started.pid) {
+        const pid_t ended = waitpid(pid, &wait_status, WNOHANG);
+        if (ended == pid) {
             break;
         }
         if (ended < 0) {
             throw std::runtime_error("waitpid failed");
         }
         if (waited == LIMIT_MILLISECONDS) {
-            kill(started.pid, SIGKILL);
+            kill(pid, SIGKILL);
             hung = true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -218,9 +250,107 @@ ProcessResult finish_program(const StartedProgram& started) {
     result.hung = hung;
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
     result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
+    return result;
+}
+
+// Whether `unshare` with these options can run a command here.
+bool unshare_works(std::vector<const char*> options) {
+    options.insert(options.begin(), "unshare");
+    options.push_back("true");
+    options.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execvp("unshare", const_cast<char* const*>(options.data()));
+        _exit(127);
+    }
+    int wait_status = 0;
+    return pid > 0 && waitpid(pid, &wait_status, 0) == pid && WIFEXITED(wait_status) &&
+           WEXITSTATUS(wait_status) == 0;
+}
+
+}  // namespace
+
+ProcessResult finish_program(const StartedProgram& started) {
+    ProcessResult result = wait_for_end(started.pid);
     result.output = as_unix_text(read_bytes(started.out_path));
     std::filesystem::remove(started.out_path);
     return result;
+}
+
+ProcessResult run_program_until_output(const std::string& program,
+                                       const std::filesystem::path& directory,
+                                       const std::string& input, const std::string& until) {
+    const std::filesystem::path in_path = run_file(directory, "stdin");
+    write_text(in_path, input);
+    const int in_fd = open(in_path.c_str(), O_RDONLY | O_CLOEXEC);
+    int output[2];
+    if (in_fd < 0 || pipe2(output, O_CLOEXEC) != 0) {
+        throw std::runtime_error("cannot give the program its input and output");
+    }
+    const pid_t pid = spawn_to(command_of(program), directory, in_fd, output[1]);
+    close(in_fd);
+    close(output[1]);
+    std::filesystem::remove(in_path);
+    std::string seen;
+    char buffer[4096];
+    while (as_unix_text(seen).find(until) == std::string::npos) {
+        const ssize_t got = read(output[0], buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        seen.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(output[0]);
+    ProcessResult result = wait_for_end(pid);
+    result.output = as_unix_text(seen);
+    return result;
+}
+
+std::string why_no_pid_namespace() {
+    if (PROGRAMS_RUN_ON_WINDOWS) {
+        return "a Windows program runs in wine's server's processes, which are not in the "
+               "namespace";
+    }
+    static const bool namespaces =
+        unshare_works({"--user", "--map-root-user", "--pid", "--fork"});
+    return namespaces ? "" : "user and PID namespaces are not allowed here";
+}
+
+StartedProgram start_program_as_first_process(const std::string& program,
+                                              const std::filesystem::path& directory,
+                                              const std::string& input) {
+    return start_command(
+        command_of(program, {"unshare", "--user", "--map-root-user", "--pid", "--fork"}),
+        directory, input);
+}
+
+pid_t child_of(pid_t parent) {
+    // The process whose parent is `parent`, from each process's stat line:
+    // "pid (name) state ppid ...", the name in parentheses possibly holding
+    // blanks.
+    DIR* processes = opendir("/proc");
+    pid_t child = -1;
+    while (dirent* entry = processes != nullptr ? readdir(processes) : nullptr) {
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(line.substr(line.rfind(')') + 1));
+        char state = 0;
+        pid_t ppid = 0;
+        if (rest >> state >> ppid && ppid == parent) {
+            child = static_cast<pid_t>(std::stol(entry->d_name));
+            break;
+        }
+    }
+    if (processes != nullptr) {
+        closedir(processes);
+    }
+    return child;
 }
 
 ProcessResult run_program(const std::string& program, const std::filesystem::path& directory,
@@ -254,20 +384,7 @@ std::string why_no_full_disk() {
         return "wine's server, which renames files for Windows programs, does not see a disk "
                "staged in a mount namespace";
     }
-    static const bool namespaces = [] {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            execlp("unshare", "unshare", "--user", "--map-root-user", "--mount", "true",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        int wait_status = 0;
-        return pid > 0 && waitpid(pid, &wait_status, 0) == pid && WIFEXITED(wait_status) &&
-               WEXITSTATUS(wait_status) == 0;
-    }();
+    static const bool namespaces = unshare_works({"--user", "--map-root-user", "--mount"});
     return namespaces ? ""
                       : "user and mount namespaces, which stage a full disk, are not allowed here";
 }

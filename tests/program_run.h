@@ -94,6 +94,24 @@ StartedProgram start_program(const std::string& program, const std::filesystem::
                              const std::string& input);
 ProcessResult finish_program(const StartedProgram& started);
 
+// As run_program(), but standard output is a pipe that the test reads until
+// the output holds `until`, and then closes, as a console reader that goes
+// away (a pager quit, a closed ssh session). The output is what was read.
+ProcessResult run_program_until_output(const std::string& program,
+                                       const std::filesystem::path& directory,
+                                       const std::string& input, const std::string& until);
+
+// As start_program(), but the program is the first process of a PID
+// namespace of its own, as in a container started without an init: it runs
+// as the child of `unshare`, the process started, and child_of() finds it.
+StartedProgram start_program_as_first_process(const std::string& program,
+                                              const std::filesystem::path& directory,
+                                              const std::string& input);
+pid_t child_of(pid_t parent);
+
+// Why start_program_as_first_process() cannot work here, or empty if it can.
+std::string why_no_pid_namespace();
+
 // As run_program(), but standard input is a pipe: `first` is written at once,
 // `rest` only after `before_rest` has returned.
 ProcessResult run_program_gated(const std::string& program, const std::filesystem::path& directory,
