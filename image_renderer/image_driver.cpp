@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "failure.h"
+#include "month_drawing.h"
 #include "value_range.h"
 
 namespace {
@@ -45,13 +46,6 @@ std::optional<ValueRange> ask_value_range(std::istream& in, std::ostream& consol
 
 }  // namespace
 
-std::string image_file_name(std::int32_t year, std::int32_t month, std::int32_t day) {
-    char name[96];
-    std::snprintf(name, sizeof name, "./image/%04d%02d_%4d_discharge.ppm", static_cast<int>(year),
-                  static_cast<int>(month), static_cast<int>(day));
-    return name;
-}
-
 namespace {
 
 // Asks whether the user types the range; otherwise finds it in the month.
@@ -75,26 +69,25 @@ std::optional<ValueRange> choose_value_range(std::istream& in, std::ostream& con
                                       .value_or(std::numeric_limits<std::uint64_t>::max()));
 }
 
-// Draws each day of the month from the open file into its own image.
-int draw_month(std::istream& in, std::ostream& console, DischargeFile& data, YearMonth month,
-               std::int32_t day_count, ValueRange range, DayCanvas& canvas) {
-    for (std::int32_t day = 1; day <= day_count; ++day) {
-        // Each day's progress line overwrites the last one.
-        const std::string name = image_file_name(month.year, month.month, day);
-        console << "Write " << name << '\r' << std::flush;
-        // The image appears under its name only once complete: a failure or
-        // an interruption leaves no part of it behind.
-        OutputFile image;
-        if (!open_discharge_image(image, name, canvas.grid.ncols, canvas.grid.nrows)) {
+// Draws each day of the month from the open file into its own image,
+// rewriting one progress line, and words how it ended.
+int draw_images(std::istream& in, std::ostream& console, DischargeFile& data, YearMonth month,
+                std::int32_t day_count, ValueRange range, DayCanvas& canvas) {
+    const DrawingResult result =
+        draw_month(data, month, day_count, range, canvas,
+                   [&console](std::int32_t, const std::string& name) {
+                       // Each day's progress line overwrites the last one.
+                       console << "Write " << name << '\r' << std::flush;
+                   });
+    switch (result.outcome) {
+        case DrawingOutcome::image_not_created:
             return fail(console, "Image output file cannot open.");
-        }
-        if (!fill_level_grid(data, range, canvas)) {
-            discard_output_file(image);
+        case DrawingOutcome::data_ran_out:
             return fail_drawing_data(in, console);
-        }
-        if (!write_discharge_raster(image, canvas)) {
+        case DrawingOutcome::image_not_written:
             return fail(console, "Image output file cannot write.");
-        }
+        case DrawingOutcome::done:
+            break;
     }
     console << std::endl;
     console << "Program ends!" << std::endl;
@@ -139,5 +132,5 @@ int run_discharge_image(std::istream& in, std::ostream& console) {
     if (!canvas) {
         return fail(console, "Not enough memory to draw the images.");
     }
-    return draw_month(in, console, data, *month, day_count, *range, *canvas);
+    return draw_images(in, console, data, *month, day_count, *range, *canvas);
 }

@@ -7,7 +7,6 @@
 #include <limits>
 #include <sstream>
 
-#include "image_driver.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "image_driver.h"
+#include "month_drawing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,40 @@
+// Drawing a whole month: one image a day, from a monthly file opened for the
+// drawing pass. Shared by discharge_image and the whole-term program, each of
+// which words the outcome in its own way.
+#ifndef DISCHARGE_IMAGE_RENDERER_MONTH_DRAWING_H
+#define DISCHARGE_IMAGE_RENDERER_MONTH_DRAWING_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "discharge_image.h"
+
+// "./image/%04d%02d_%4d_discharge.ppm" filled with year, month and day: the
+// day right-aligned in four characters.
+std::string image_file_name(std::int32_t year, std::int32_t month, std::int32_t day);
+
+// How drawing a month ended.
+enum class DrawingOutcome {
+    done,               // every day's image is under its name
+    data_ran_out,       // the month ended before its last day was complete
+    image_not_created,  // a day's image could not be created
+    image_not_written,  // a day's image could not be written whole
+};
+
+struct DrawingResult {
+    DrawingOutcome outcome = DrawingOutcome::done;
+    std::int32_t day = 0;  // the day being drawn when it ended; the last day when done
+};
+
+// Called before each day is drawn, with the day and its image's name.
+using BeforeDay = std::function<void(std::int32_t day, const std::string& image_name)>;
+
+// Draws days 1 to `day_count` of `month` from `data`, positioned at the
+// start of the month, each into its image under ./image/, with the colours
+// of `range`. Stops at the first day that fails, leaving no part of its
+// image behind; the images of earlier days stay.
+DrawingResult draw_month(DischargeFile& data, YearMonth month, std::int32_t day_count,
+                         ValueRange range, DayCanvas& canvas, const BeforeDay& before_day);
+
+#endif  // DISCHARGE_IMAGE_RENDERER_MONTH_DRAWING_H
