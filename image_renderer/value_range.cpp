@@ -53,13 +53,17 @@ ValueRange block_value_range(std::span<const float> values) {
 
 }  // namespace
 
-ValueRange widen_value_range(ValueRange range, std::span<const float> values) {
-    const ValueRange block = block_value_range(values);
-    // A block that holds no counted value keeps the start values, which do
-    // not change the range either.
-    range.maximum = std::max(range.maximum, block.maximum);
-    range.minimum = std::min(range.minimum, block.minimum);
+ValueRange widen_value_range(ValueRange range, ValueRange by) {
+    // A part that held no counted value keeps the start values, which do not
+    // change the range either. On a tie (+0 and -0) the earlier value stays,
+    // as in a scan of all the values in order.
+    range.maximum = std::max(range.maximum, by.maximum);
+    range.minimum = std::min(range.minimum, by.minimum);
     return range;
+}
+
+ValueRange widen_value_range(ValueRange range, std::span<const float> values) {
+    return widen_value_range(range, block_value_range(values));
 }
 
 ValueRange find_value_range(DischargeFile& data, std::uint64_t value_count) {

@@ -20,6 +20,11 @@ struct ValueRange {
 // a minimum of 10000, so that the minimum found is never above 10000.
 inline constexpr ValueRange RANGE_SEARCH_START{.maximum = -1.0F, .minimum = 10000.0F};
 
+// Widens `range` by another range found from RANGE_SEARCH_START, as if the
+// values that gave `by` came after those that gave `range`: a term's range is
+// its months' ranges widened in order.
+ValueRange widen_value_range(ValueRange range, ValueRange by);
+
 // Widens `range` by the non-negative values of `values`, exactly as taking
 // them one at a time in order would: the larger of maximum and value becomes
 // the maximum, the smaller of minimum and value the minimum. Negative values

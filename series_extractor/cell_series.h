@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,12 @@ std::string series_file_name(std::int32_t year, std::int32_t month, GridCell cel
 // Returns false when the data runs out before the month is complete.
 bool read_cell_series(DischargeFile& data, std::int32_t day_count, std::int32_t nrows,
                       std::int32_t ncols, GridCell cell, std::vector<float>& series);
+
+// As read_cell_series() for several cells at once, in one pass over the
+// month: series[i] receives the values of cells[i]. A cell may be given twice.
+bool read_cells_series(DischargeFile& data, std::int32_t day_count, std::int32_t nrows,
+                       std::int32_t ncols, std::span<const GridCell> cells,
+                       std::vector<std::vector<float>>& series);
 
 // Writes one line per day: "year month day value", the value in the stream's
 // default notation, each line flushed. Returns false if the stream failed.

@@ -50,11 +50,20 @@ inline constexpr const char* RUN_PARAMETER_PATH = "../param.dat";
 // parse_run_parameters(). Returns nullopt after printing the failure message.
 std::optional<RunParameters> read_run_parameters(std::ostream& console);
 
+// As read_run_parameters(console), but the heading and the echo go to `echo`
+// and a failure's message to `failures`.
+std::optional<RunParameters> read_run_parameters(std::ostream& echo, std::ostream& failures);
+
 // Reads the sixteen values from `file`, echoing each step to `console` as it
 // completes. Returns nullopt after printing why: the file ends early or holds
 // a value that is not a number of its type, the end year precedes the start
 // year, or the grid has fewer than one column or row.
 std::optional<RunParameters> parse_run_parameters(std::istream& file, std::ostream& console);
+
+// As parse_run_parameters(file, console), with the echo to `echo` and a
+// failure's message to `failures`.
+std::optional<RunParameters> parse_run_parameters(std::istream& file, std::ostream& echo,
+                                                  std::ostream& failures);
 
 // ---------------------------------------------------------------------------
 // Month selection

@@ -84,7 +84,11 @@ bool read_simulation_term(std::istream& file, std::ostream& console, RunParamete
 }  // namespace
 
 std::optional<RunParameters> read_run_parameters(std::ostream& console) {
-    console << "Reading parameters for runoff simulation." << std::endl;
+    return read_run_parameters(console, console);
+}
+
+std::optional<RunParameters> read_run_parameters(std::ostream& echo, std::ostream& failures) {
+    echo << "Reading parameters for runoff simulation." << std::endl;
     // A directory opens as a stream on some systems but has nothing to read.
     std::error_code error;
     std::ifstream file;
@@ -92,13 +96,18 @@ std::optional<RunParameters> read_run_parameters(std::ostream& console) {
         file.open(RUN_PARAMETER_PATH);
     }
     if (!file.is_open()) {
-        print_failure(console, "param.dat cannot open.");
+        print_failure(failures, "param.dat cannot open.");
         return std::nullopt;
     }
-    return parse_run_parameters(file, console);
+    return parse_run_parameters(file, echo, failures);
 }
 
 std::optional<RunParameters> parse_run_parameters(std::istream& file, std::ostream& console) {
+    return parse_run_parameters(file, console, console);
+}
+
+std::optional<RunParameters> parse_run_parameters(std::istream& file, std::ostream& console,
+                                                  std::ostream& failures) {
     RunParameters p;
     const char* failure = nullptr;
     if (!read_simulation_grid(file, console, p) || !read_input_grid(file, console, p) ||
@@ -110,7 +119,7 @@ std::optional<RunParameters> parse_run_parameters(std::istream& file, std::ostre
         failure = "Grid size setting is wrong";
     }
     if (failure != nullptr) {
-        print_failure(console, failure);
+        print_failure(failures, failure);
         return std::nullopt;
     }
     return p;

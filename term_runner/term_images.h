@@ -1,0 +1,58 @@
+// The images of a whole term: every day of every month of the selection
+// drawn as discharge_image draws it, by several workers at once, with one
+// colour range for the term, each month's own, or a typed one. A record of
+// the range beside each month's images lets a rerun skip what is done.
+#ifndef DISCHARGE_TERM_RUNNER_TERM_IMAGES_H
+#define DISCHARGE_TERM_RUNNER_TERM_IMAGES_H
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "term_months.h"
+#include "value_range.h"
+
+// How the colour range of the images is chosen.
+struct RangeChoice {
+    enum Kind { term, month, typed } kind = term;
+    ValueRange typed_range{};  // for `typed`
+};
+
+// "term", "month" or "MIN,MAX" (each read as the dialogue reads a typed
+// value, the minimum below the maximum), or nullopt.
+std::optional<RangeChoice> parse_range_choice(const std::string& text);
+
+// "MIN,MAX" with nine significant digits, enough to read back the very same
+// floats.
+std::string range_text(ValueRange range);
+
+// "./image/%04d%02d_range.txt": the range a month's images were drawn with.
+std::string range_record_name(YearMonth month);
+
+// The range of the whole selection, found as discharge_image finds a month's
+// and widened month after month. Returns nullopt after naming on `errors`
+// every month that is missing or shorter than it should be, or after
+// "Maximun discharge <= Minimum discharge!".
+std::optional<ValueRange> find_term_range(const TermSelection& selection, std::ostream& errors);
+
+// What `images` was asked to do.
+struct ImagesRequest {
+    RangeChoice range;
+    unsigned jobs = 0;  // months drawn at once; 0 for one per processor
+    bool force = false;  // redraw months that are up to date
+};
+
+// Draws the images of the selection into ./image/ (created if missing), with
+// progress on `errors` (rewritten in place where `terminal`). Returns the
+// exit status: 0, or 1 once any month failed (each named), 2 for options
+// that do not fit param.dat.
+int run_term_images(const std::string& from, const std::string& to,
+                    const ImagesRequest& request, std::ostream& errors, bool terminal);
+
+// Prints the selection's range as range_text() and a line end on `out`.
+// Returns the exit status as run_term_images(); nothing is printed on `out`
+// unless the range was found.
+int run_term_range(const std::string& from, const std::string& to, std::ostream& out,
+                   std::ostream& errors);
+
+#endif  // DISCHARGE_TERM_RUNNER_TERM_IMAGES_H

@@ -1,0 +1,29 @@
+// The series of chosen cells over a whole term: for each cell the lines that
+// discharge_series writes, month after month, in one file, and as CSV.
+#ifndef DISCHARGE_TERM_RUNNER_TERM_SERIES_H
+#define DISCHARGE_TERM_RUNNER_TERM_SERIES_H
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cell_series.h"
+#include "term_months.h"
+
+// The cell of "C,R" (column and row, each from 1), or nullopt.
+std::optional<GridCell> parse_cell(const std::string& text);
+
+// "./%04d%02d-%04d%02d-%d-%d_discharge" filled with the first and the last
+// month and the cell: the name of its series without ".dat" or ".csv".
+std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell);
+
+// Writes each cell's series of the selection, and with `csv` its CSV file,
+// in the working directory. Each monthly file is read once for all cells. A
+// month missing or too short is named on `errors` and left out. Returns the
+// exit status: 0, 1 after any failure, 2 for options that do not fit
+// param.dat.
+int run_term_series(const std::string& from, const std::string& to,
+                    const std::vector<GridCell>& cells, bool csv, std::ostream& errors);
+
+#endif  // DISCHARGE_TERM_RUNNER_TERM_SERIES_H
