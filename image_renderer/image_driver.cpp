@@ -73,12 +73,11 @@ std::optional<ValueRange> choose_value_range(std::istream& in, std::ostream& con
 // rewriting one progress line, and words how it ended.
 int draw_images(std::istream& in, std::ostream& console, DischargeFile& data, YearMonth month,
                 std::int32_t day_count, ValueRange range, DayCanvas& canvas) {
-    const DrawingResult result =
-        draw_month(data, month, day_count, range, canvas,
-                   [&console](std::int32_t, const std::string& name) {
-                       // Each day's progress line overwrites the last one.
-                       console << "Write " << name << '\r' << std::flush;
-                   });
+    const DrawingResult result = draw_month(data, month, day_count, range, canvas,
+                                            [&console](std::int32_t, const std::string& name) {
+                                                // Each day's progress line overwrites the last one.
+                                                console << "Write " << name << '\r' << std::flush;
+                                            });
     switch (result.outcome) {
         case DrawingOutcome::image_not_created:
             return fail(console, "Image output file cannot open.");

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <utility>
 #include <ostream>
+#include <utility>
 
 std::string series_file_name(std::int32_t year, std::int32_t month, GridCell cell) {
     char name[96];
@@ -32,10 +32,10 @@ bool read_cells_series(DischargeFile& data, std::int32_t day_count, std::int32_t
     // The cells in storage order, each with its place in the grid.
     std::vector<std::pair<std::uint64_t, std::size_t>> order;
     for (std::size_t i = 0; i < cells.size(); ++i) {
-        order.emplace_back(static_cast<std::uint64_t>(cells[i].row - 1) *
-                                   static_cast<std::uint64_t>(ncols) +
-                               static_cast<std::uint64_t>(cells[i].column - 1),
-                           i);
+        order.emplace_back(
+            static_cast<std::uint64_t>(cells[i].row - 1) * static_cast<std::uint64_t>(ncols) +
+                static_cast<std::uint64_t>(cells[i].column - 1),
+            i);
     }
     std::sort(order.begin(), order.end());
     series.assign(cells.size(), std::vector<float>(days, 0.0F));
@@ -53,10 +53,9 @@ bool read_cells_series(DischargeFile& data, std::int32_t day_count, std::int32_t
                 continue;
             }
             const std::uint64_t target = day * grid_values + cell_index;
-            const bool read =
-                data.seekable ? read_discharge_value_at(data, target, value)
-                              : skip_discharge_values(data, target - position) &&
-                                    read_discharge_value(data, value);
+            const bool read = data.seekable ? read_discharge_value_at(data, target, value)
+                                            : skip_discharge_values(data, target - position) &&
+                                                  read_discharge_value(data, value);
             if (!read) {
                 return false;
             }

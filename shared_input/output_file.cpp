@@ -43,7 +43,8 @@ struct TemporaryEntry {
     char path[PATH_ROOM];
 };
 
-static_assert(std::atomic<int>::is_always_lock_free, "the interruption handler needs lock-free atomics");
+static_assert(std::atomic<int>::is_always_lock_free,
+              "the interruption handler needs lock-free atomics");
 
 TemporaryEntry open_temporaries[OPEN_OUTPUT_LIMIT];
 std::atomic<int> ending{0};

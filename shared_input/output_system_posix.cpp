@@ -4,8 +4,8 @@
 #include <limits.h>
 #include <pthread.h>
 #include <signal.h>
-#include <time.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>

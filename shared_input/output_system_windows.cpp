@@ -64,9 +64,8 @@ bool clear_read_only(const char* path) {
 Creation create_exclusively(const char* path, std::intptr_t& handle) {
     // CREATE_NEW: fails on any file of that name. Hidden, like a POSIX file
     // whose name begins with a dot, until it is complete.
-    const HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_HIDDEN, nullptr);
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         handle = reinterpret_cast<std::intptr_t>(file);
         return Creation::created;

@@ -76,8 +76,7 @@ int run(const CLI::App& app, const Options& options) {
     if (app.got_subcommand("images")) {
         const ImagesRequest request{*parse_range_choice(options.range), options.jobs,
                                     options.force};
-        return run_term_images(options.from, options.to, request, std::cerr,
-                               stderr_is_terminal());
+        return run_term_images(options.from, options.to, request, std::cerr, stderr_is_terminal());
     }
     if (app.got_subcommand("range")) {
         return run_term_range(options.from, options.to, std::cout, std::cerr);
@@ -137,6 +136,5 @@ int main(int argc, char** argv) {
                   << "\nRun with --help for more information." << std::endl;
         return USAGE_STATUS;
     }
-    return run_reporting_memory(std::cerr, "Not enough memory.",
-                                [&] { return run(app, options); });
+    return run_reporting_memory(std::cerr, "Not enough memory.", [&] { return run(app, options); });
 }

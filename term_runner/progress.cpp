@@ -10,18 +10,18 @@ namespace {
 void redraw(Progress& p) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - p.start).count();
-    const double megabytes = static_cast<double>(p.images_done) *
-                             static_cast<double>(p.image_bytes) / 1e6;
+    const double megabytes =
+        static_cast<double>(p.images_done) * static_cast<double>(p.image_bytes) / 1e6;
     const double rate = seconds > 0.0 ? megabytes / seconds : 0.0;
     const std::int64_t images_left = p.images_total - p.images_done;
     const double left = p.images_done > 0 ? seconds / static_cast<double>(p.images_done) *
                                                 static_cast<double>(images_left)
                                           : 0.0;
     char line[160];
-    std::snprintf(line, sizeof line, "\rmonths %lld/%lld, images %lld/%lld, %.0f MB/s, %.0f s left\x1b[K",
-                  static_cast<long long>(p.months_done), static_cast<long long>(p.months_total),
-                  static_cast<long long>(p.images_done), static_cast<long long>(p.images_total),
-                  rate, left);
+    std::snprintf(
+        line, sizeof line, "\rmonths %lld/%lld, images %lld/%lld, %.0f MB/s, %.0f s left\x1b[K",
+        static_cast<long long>(p.months_done), static_cast<long long>(p.months_total),
+        static_cast<long long>(p.images_done), static_cast<long long>(p.images_total), rate, left);
     *p.errors << line << std::flush;
 }
 

@@ -130,14 +130,13 @@ MonthEnd draw_term_month(const MonthJob& job, YearMonth month, DayCanvas& canvas
     std::error_code ignored;
     std::filesystem::remove(range_record_name(month), ignored);
     std::string image;
-    const DrawingResult result = draw_month(
-        data, month, days_in_month(month.month), *range, canvas,
-        [&](std::int32_t day, const std::string& name) {
-            if (day > 1) {
-                note_image(job.progress);
-            }
-            image = name;
-        });
+    const DrawingResult result = draw_month(data, month, days_in_month(month.month), *range, canvas,
+                                            [&](std::int32_t day, const std::string& name) {
+                                                if (day > 1) {
+                                                    note_image(job.progress);
+                                                }
+                                                image = name;
+                                            });
     switch (result.outcome) {
         case DrawingOutcome::done:
             note_image(job.progress);
@@ -225,8 +224,8 @@ std::optional<ValueRange> find_term_range(const TermSelection& selection, std::o
         DischargeFile data;
         const bool opened = open_month(data, selection, month);
         if (opened) {
-            range = widen_value_range(
-                range, find_value_range(data, values_of_month(selection, month)));
+            range =
+                widen_value_range(range, find_value_range(data, values_of_month(selection, month)));
         }
         // A pipe may still run short while it is read.
         if (!opened || data.failed) {
@@ -262,8 +261,8 @@ int run_term_range(const std::string& from, const std::string& to, std::ostream&
     return 0;
 }
 
-int run_term_images(const std::string& from, const std::string& to,
-                    const ImagesRequest& request, std::ostream& errors, bool terminal) {
+int run_term_images(const std::string& from, const std::string& to, const ImagesRequest& request,
+                    std::ostream& errors, bool terminal) {
     int status = 0;
     const std::optional<TermSelection> selection = select_term(from, to, errors, status);
     if (!selection) {

@@ -38,7 +38,7 @@ std::optional<ValueRange> find_term_range(const TermSelection& selection, std::o
 // What `images` was asked to do.
 struct ImagesRequest {
     RangeChoice range;
-    unsigned jobs = 0;  // months drawn at once; 0 for one per processor
+    unsigned jobs = 0;   // months drawn at once; 0 for one per processor
     bool force = false;  // redraw months that are up to date
 };
 
@@ -46,8 +46,8 @@ struct ImagesRequest {
 // progress on `errors` (rewritten in place where `terminal`). Returns the
 // exit status: 0, or 1 once any month failed (each named), 2 for options
 // that do not fit param.dat.
-int run_term_images(const std::string& from, const std::string& to,
-                    const ImagesRequest& request, std::ostream& errors, bool terminal);
+int run_term_images(const std::string& from, const std::string& to, const ImagesRequest& request,
+                    std::ostream& errors, bool terminal);
 
 // Prints the selection's range as range_text() and a line end on `out`.
 // Returns the exit status as run_term_images(); nothing is printed on `out`

@@ -20,6 +20,7 @@ ExternalProject_Add(end_to_end_harness
         -DDISCHARGE_BUILD_TESTS=ON
         -DDISCHARGE_TEST_IMAGE_PROGRAM=$<TARGET_FILE:discharge_image>
         -DDISCHARGE_TEST_SERIES_PROGRAM=$<TARGET_FILE:discharge_series>
+        -DDISCHARGE_TEST_TERM_PROGRAM=$<TARGET_FILE:discharge_term>
         -DDISCHARGE_TEST_LAUNCHER=${launcher}
         -DDISCHARGE_TEST_ON_WINDOWS=${on_windows}
     # A build of its own, not a part of this build's make jobs.

@@ -146,7 +146,7 @@ void start_as_from_a_shell() {
 // standard output into `out_fd`. Standard error stays the test's: the
 // programs write nothing there, but sanitizers and emulators report there.
 pid_t spawn_to(const std::vector<std::string>& command, const std::filesystem::path& directory,
-               int in_fd, int out_fd) {
+               int in_fd, int out_fd, int err_fd = -1) {
     // The argument vector is built before fork(): the child only execs.
     std::vector<char*> argv;
     for (const std::string& word : command) {
@@ -159,7 +159,8 @@ pid_t spawn_to(const std::vector<std::string>& command, const std::filesystem::p
     }
     if (pid == 0) {
         start_as_from_a_shell();
-        if (chdir(directory.c_str()) != 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0) {
+        if (chdir(directory.c_str()) != 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
+            (err_fd >= 0 && dup2(err_fd, 2) < 0)) {
             _exit(127);
         }
         execvp(argv[0], argv.data());
@@ -168,16 +169,27 @@ pid_t spawn_to(const std::vector<std::string>& command, const std::filesystem::p
     return pid;
 }
 
-// As spawn_to(), with standard output into the file `out_path`.
-pid_t spawn(const std::vector<std::string>& command, const std::filesystem::path& directory,
-            int in_fd, const std::filesystem::path& out_path) {
-    // The output file exists even when the program is killed at once.
-    const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out_fd < 0) {
-        throw std::runtime_error("cannot create " + out_path.string());
+int create_for_output(const std::filesystem::path& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw std::runtime_error("cannot create " + path.string());
     }
-    const pid_t pid = spawn_to(command, directory, in_fd, out_fd);
+    return fd;
+}
+
+// As spawn_to(), with standard output into the file `out_path`, and standard
+// error into `err_path` unless that is empty.
+pid_t spawn(const std::vector<std::string>& command, const std::filesystem::path& directory,
+            int in_fd, const std::filesystem::path& out_path,
+            const std::filesystem::path& err_path = {}) {
+    // The output files exist even when the program is killed at once.
+    const int out_fd = create_for_output(out_path);
+    const int err_fd = err_path.empty() ? -1 : create_for_output(err_path);
+    const pid_t pid = spawn_to(command, directory, in_fd, out_fd, err_fd);
     close(out_fd);
+    if (err_fd >= 0) {
+        close(err_fd);
+    }
     return pid;
 }
 
@@ -200,7 +212,8 @@ std::filesystem::path run_file(const std::filesystem::path& directory, const cha
 }
 
 StartedProgram start_command(const std::vector<std::string>& command,
-                             const std::filesystem::path& directory, const std::string& input) {
+                             const std::filesystem::path& directory, const std::string& input,
+                             bool capture_errors = false) {
     // Standard input and output go through files, so that neither side can
     // block on a full pipe.
     const std::filesystem::path in_path = run_file(directory, "stdin");
@@ -211,7 +224,10 @@ StartedProgram start_command(const std::vector<std::string>& command,
     }
     StartedProgram started;
     started.out_path = run_file(directory, "stdout");
-    started.pid = spawn(command, directory, in_fd, started.out_path);
+    if (capture_errors) {
+        started.err_path = run_file(directory, "stderr");
+    }
+    started.pid = spawn(command, directory, in_fd, started.out_path, started.err_path);
     close(in_fd);
     std::filesystem::remove(in_path);
     return started;
@@ -277,7 +293,25 @@ ProcessResult finish_program(const StartedProgram& started) {
     ProcessResult result = wait_for_end(started.pid);
     result.output = as_unix_text(read_bytes(started.out_path));
     std::filesystem::remove(started.out_path);
+    if (!started.err_path.empty()) {
+        result.errors = as_unix_text(read_bytes(started.err_path));
+        std::filesystem::remove(started.err_path);
+    }
     return result;
+}
+
+StartedProgram start_program_with(const std::string& program,
+                                  const std::vector<std::string>& arguments,
+                                  const std::filesystem::path& directory) {
+    std::vector<std::string> command = command_of(program);
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return start_command(command, directory, "", true);
+}
+
+ProcessResult run_program_with(const std::string& program,
+                               const std::vector<std::string>& arguments,
+                               const std::filesystem::path& directory) {
+    return finish_program(start_program_with(program, arguments, directory));
 }
 
 ProcessResult run_program_until_output(const std::string& program,
@@ -314,8 +348,7 @@ std::string why_no_pid_namespace() {
         return "a Windows program runs in wine's server's processes, which are not in the "
                "namespace";
     }
-    static const bool namespaces =
-        unshare_works({"--user", "--map-root-user", "--pid", "--fork"});
+    static const bool namespaces = unshare_works({"--user", "--map-root-user", "--pid", "--fork"});
     return namespaces ? "" : "user and PID namespaces are not allowed here";
 }
 
@@ -323,8 +356,8 @@ StartedProgram start_program_as_first_process(const std::string& program,
                                               const std::filesystem::path& directory,
                                               const std::string& input) {
     return start_command(
-        command_of(program, {"unshare", "--user", "--map-root-user", "--pid", "--fork"}),
-        directory, input);
+        command_of(program, {"unshare", "--user", "--map-root-user", "--pid", "--fork"}), directory,
+        input);
 }
 
 pid_t child_of(pid_t parent) {

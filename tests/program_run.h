@@ -78,6 +78,7 @@ struct ProcessResult {
     int signal = 0;      // the signal that ended it, if one did
     bool hung = false;   // killed after running for minutes
     std::string output;  // everything written to standard output, as_unix_text()
+    std::string errors;  // standard error, where captured, as_unix_text()
 };
 
 // Runs `program` without arguments in `directory`, with `input` as its whole
@@ -89,10 +90,20 @@ ProcessResult run_program(const std::string& program, const std::filesystem::pat
 struct StartedProgram {
     pid_t pid = -1;
     std::filesystem::path out_path;  // its standard output
+    std::filesystem::path err_path;  // its standard error, if captured
 };
 StartedProgram start_program(const std::string& program, const std::filesystem::path& directory,
                              const std::string& input);
 ProcessResult finish_program(const StartedProgram& started);
+
+// Runs `program` with `arguments` in `directory`, with no standard input,
+// capturing its standard output and error.
+ProcessResult run_program_with(const std::string& program,
+                               const std::vector<std::string>& arguments,
+                               const std::filesystem::path& directory);
+StartedProgram start_program_with(const std::string& program,
+                                  const std::vector<std::string>& arguments,
+                                  const std::filesystem::path& directory);
 
 // As run_program(), but standard output is a pipe that the test reads until
 // the output holds `until`, and then closes, as a console reader that goes
