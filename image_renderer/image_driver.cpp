@@ -44,10 +44,6 @@ std::optional<ValueRange> ask_value_range(std::istream& in, std::ostream& consol
     return ValueRange{.maximum = *maximum, .minimum = *minimum};
 }
 
-}  // namespace
-
-namespace {
-
 // Asks whether the user types the range; otherwise finds it in the month.
 // Returns nullopt after printing why there is none.
 std::optional<ValueRange> choose_value_range(std::istream& in, std::ostream& console,

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "output_file.h"

@@ -60,10 +60,6 @@ std::optional<RunParameters> read_run_parameters(std::ostream& echo, std::ostrea
 // year, or the grid has fewer than one column or row.
 std::optional<RunParameters> parse_run_parameters(std::istream& file, std::ostream& console);
 
-// As parse_run_parameters(file, console), with the echo to `echo` and a
-// failure's message to `failures`.
-std::optional<RunParameters> parse_run_parameters(std::istream& file, std::ostream& echo,
-                                                  std::ostream& failures);
 
 // ---------------------------------------------------------------------------
 // Month selection

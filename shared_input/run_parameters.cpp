@@ -81,6 +81,27 @@ bool read_simulation_term(std::istream& file, std::ostream& console, RunParamete
     return true;
 }
 
+// The values of `file`, their echo to `console` and a failure's message to
+// `failures`.
+std::optional<RunParameters> parse_parameters(std::istream& file, std::ostream& console,
+                                              std::ostream& failures) {
+    RunParameters p;
+    const char* failure = nullptr;
+    if (!read_simulation_grid(file, console, p) || !read_input_grid(file, console, p) ||
+        !read_simulation_term(file, console, p)) {
+        failure = "param.dat is incomplete or malformed.";
+    } else if (p.end_year < p.start_year) {
+        failure = "Simulation year setting is wrong";
+    } else if (p.ncols < 1 || p.nrows < 1) {
+        failure = "Grid size setting is wrong";
+    }
+    if (failure != nullptr) {
+        print_failure(failures, failure);
+        return std::nullopt;
+    }
+    return p;
+}
+
 }  // namespace
 
 std::optional<RunParameters> read_run_parameters(std::ostream& console) {
@@ -99,28 +120,9 @@ std::optional<RunParameters> read_run_parameters(std::ostream& echo, std::ostrea
         print_failure(failures, "param.dat cannot open.");
         return std::nullopt;
     }
-    return parse_run_parameters(file, echo, failures);
+    return parse_parameters(file, echo, failures);
 }
 
 std::optional<RunParameters> parse_run_parameters(std::istream& file, std::ostream& console) {
-    return parse_run_parameters(file, console, console);
-}
-
-std::optional<RunParameters> parse_run_parameters(std::istream& file, std::ostream& console,
-                                                  std::ostream& failures) {
-    RunParameters p;
-    const char* failure = nullptr;
-    if (!read_simulation_grid(file, console, p) || !read_input_grid(file, console, p) ||
-        !read_simulation_term(file, console, p)) {
-        failure = "param.dat is incomplete or malformed.";
-    } else if (p.end_year < p.start_year) {
-        failure = "Simulation year setting is wrong";
-    } else if (p.ncols < 1 || p.nrows < 1) {
-        failure = "Grid size setting is wrong";
-    }
-    if (failure != nullptr) {
-        print_failure(failures, failure);
-        return std::nullopt;
-    }
-    return p;
+    return parse_parameters(file, console, console);
 }
