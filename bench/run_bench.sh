@@ -1,24 +1,31 @@
 #!/usr/bin/env bash
 # Times discharge_image and discharge_series on a large sample month against
-# the I/O floor, and checks that their outputs match the test build's.
+# the I/O floor, and discharge_term on six months against six runs of
+# discharge_image and against cat, and checks that the outputs match the test
+# build's.
 #
-#   bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR]
+#   bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR] [--part month|term|all]
 #
 # Defaults: a 1200x1000 July, 9 runs of every case, data in build/bench-data
-# (about 6 GB of images are written there; the sparse month takes no space).
-# A 2400x2000 July writes 11 GB of images a run.
+# (about 6 GB of images are written there; the sparse month takes no space),
+# both parts. A 2400x2000 July writes 11 GB of images a run; the term part
+# writes 1.7 GB a run, whatever the size.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 size=1200x1000
 runs=9
 dir=build/bench-data
+part=all
 while [ $# -gt 0 ]; do
     case "$1" in
         --size) size=$2; shift 2 ;;
         --runs) runs=$2; shift 2 ;;
         --dir) dir=$2; shift 2 ;;
-        *) echo "usage: bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR]" >&2; exit 2 ;;
+        --part) part=$2; shift 2 ;;
+        *) echo "usage: bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR]" \
+               "[--part month|term|all]" >&2
+           exit 2 ;;
     esac
 done
 ncols=${size%x*}
@@ -32,23 +39,9 @@ done
 bin=$PWD/build/bench
 ref=$PWD/build/release
 
-# The runs: a large month, a 12x10 month, and a sparse month of about 100 GB
-# (40000 x 20000 cells, 31 days) whose last cell lies at its very end.
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
-rm -rf "$dir/large" "$dir/small" "$dir/sparse" "$dir/pipe" "$dir/range"
-"$ref/tools/make_sample_run" "$dir/large" --size "$size" --months 201907 >/dev/null
-"$ref/tools/make_sample_run" "$dir/small" --size 12x10 --months 201907 >/dev/null
-mkdir -p "$dir/sparse/output" "$dir/pipe/output" "$dir/range/output" "$dir/large/floor"
-sed 's/^12 10$/40000 20000/' "$dir/small/param.dat" >"$dir/sparse/param.dat"
-truncate -s $((31 * 40000 * 20000 * 4)) "$dir/sparse/output/201907_dailyDischarge.bin"
-cp "$dir/large/param.dat" "$dir/pipe/param.dat"
-data=$dir/large/output/201907_dailyDischarge.bin
-# Without ./image/, discharge_image stops at its first image: what it does
-# before is the range pass, one sequential read of the month.
-cp "$dir/large/param.dat" "$dir/range/param.dat"
-ln -s "$data" "$dir/range/output/201907_dailyDischarge.bin"
-image_bytes=$(( $(printf 'P6\n%d %d\n255\n' $((5 * ncols)) $((5 * nrows)) | wc -c) + 75 * ncols * nrows ))
+status=0
 
 # One case: name, working directory, standard input, command. Keeps the
 # elapsed time, the user and system CPU time and the peak memory.
@@ -84,78 +77,14 @@ run_image_case() {
     run_case "$name" "$@"
 }
 
-# discharge_series with its monthly file a FIFO that cat fills: the pass that
-# cannot seek, against cat's own time.
-series_from_pipe() {
-    rm -f "$dir/pipe/output/201907_dailyDischarge.bin"
-    mkfifo "$dir/pipe/output/201907_dailyDischarge.bin"
-    cat "$data" >"$dir/pipe/output/201907_dailyDischarge.bin" &
-    "$bin/series_extractor/discharge_series"
-    wait
-}
-# The floor of that pass: the same bytes through a FIFO into cat.
-pipe_floor() {
-    rm -f "$dir/pipe/floor.fifo"
-    mkfifo "$dir/pipe/floor.fifo"
-    cat "$data" >"$dir/pipe/floor.fifo" &
-    cat "$dir/pipe/floor.fifo"
-    wait
-}
-export -f series_from_pipe pipe_floor
-export dir data bin
-
-middle="$((ncols / 2)) $((nrows / 2))"
-series=$bin/series_extractor/discharge_series
-light_cases=(
-    "series_small|$dir/small/output|12 10 2019 7|$series"
-    "series_middle|$dir/large/output|$middle 2019 7|$series"
-    "series_last|$dir/large/output|$ncols $nrows 2019 7|$series"
-    "series_sparse_last|$dir/sparse/output|40000 20000 2019 7|$series"
-    "series_pipe|$dir/pipe/output|$middle 2019 7|bash -c series_from_pipe"
-    "pipe_floor|$dir||bash -c pipe_floor"
-    "range_pass|$dir/range/output|2019 7 n|$bin/image_renderer/discharge_image"
-    "read_floor|$dir||cat $data"
-)
-echo "Timing $runs rounds of every case, side by side..."
-image_cases=(
-    "image_computed|$dir/large/output/image|$dir/large/output|2019 7 n|$bin/image_renderer/discharge_image"
-    "image_typed|$dir/large/output/image|$dir/large/output|2019 7 y 2000 0|$bin/image_renderer/discharge_image"
-    "image_floor|$dir/large/floor|$dir||$bin/bench/io_floor $data $dir/large/floor 31 $image_bytes"
-)
-for ((round = 1; round <= runs; round++)); do
-    # The image contenders interleaved, each round starting at another one.
-    for ((i = 0; i < ${#image_cases[@]}; i++)); do
-        IFS='|' read -r name images workdir input command <<<"${image_cases[(i + round) % ${#image_cases[@]}]}"
-        # shellcheck disable=SC2086 # the command is split into its words
-        run_image_case "$name" "$images" "$workdir" "$input"$'\n' $command
-    done
-    # Let the gigabytes just written reach the disk before the short cases,
-    # start them each round at another one, and run each five times: they
-    # take milliseconds, and process start-up is noisy at that scale.
-    sync
-    for ((repeat = 0; repeat < 5; repeat++)); do
-        for ((i = 0; i < ${#light_cases[@]}; i++)); do
-            IFS='|' read -r name workdir input command <<<"${light_cases[(i + round + repeat) % ${#light_cases[@]}]}"
-            # shellcheck disable=SC2086 # the command is split into its words
-            run_case "$name" "$workdir" "$input"$'\n' $command
-        done
-    done
-    printf '  round %d of %d done\n' "$round" "$runs"
-done
-
 median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 fastest() { tr ' ' '\n' <<<"$1" | grep . | sort -g | head -n 1; }
-
-day_grid_kb=$((ncols * nrows * 4 / 1024))
-image_memory_limit=$((3 * day_grid_kb + 32 * 1024))
-series_memory_limit=$((16 * 1024))
 verdict() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b) ? "ok" : "OVER" }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-
-echo
-echo "$size July, $runs runs of every image case (5 x $runs of the short ones); seconds"
-printf '%-19s %8s %8s %7s %7s %12s  %-12s %s\n' case median fastest user system "peak MB" against \
-    "ratio median, fastest"
+row_header() {
+    printf '%-19s %8s %8s %7s %7s %12s  %-12s %s\n' case median fastest user system "peak MB" against \
+        "ratio median, fastest"
+}
 row() {
     local name=$1 floor=$2 target=$3 memory_limit=$4
     local m f ratio_text="" mem_mb
@@ -173,46 +102,215 @@ row() {
     printf '%-19s %8.3f %8.3f %7.2f %7.2f %12s  %-12s %s\n' "$name" "$m" "$f" \
         "$(median "${user[$name]}")" "$(median "${system[$name]}")" "$mem_mb" "${floor:--}" "$ratio_text"
 }
-row image_computed image_floor 1.1 "$image_memory_limit"
-row image_typed image_floor 1.1 "$image_memory_limit"
-row image_floor "" "" ""
-row series_small "" "" "$series_memory_limit"
-row series_middle series_small 1.2 "$series_memory_limit"
-row series_last series_small 1.2 "$series_memory_limit"
-row series_sparse_last series_small 1.2 "$series_memory_limit"
-row series_pipe pipe_floor "" "$series_memory_limit"
-row pipe_floor "" "" ""
-row range_pass read_floor "" "$image_memory_limit"
-row read_floor "" "" ""
-echo "User and system CPU are medians. Memory limits: discharge_image $((image_memory_limit / 1024)) MB"
-echo "(3 day grids + 32 MiB), discharge_series 16 MB."
 
-# The benchmark build must write exactly what the test build writes.
-echo
-echo "Comparing outputs with the test build..."
-digest_images() { (cd "$dir/large/output/image" && cat ./*_discharge.ppm | sha256sum | cut -d' ' -f1); }
-check() {
-    local label=$1 input=$2 program=$3 output=$4
-    local mine theirs
-    (cd "$dir/$5/output" && printf '%s' "$input" | "$bin/$program" >"$dir/.console.bench")
-    mine=$(cd "$dir/$5/output" && $output)
-    (cd "$dir/$5/output" && printf '%s' "$input" | "$ref/$program" >"$dir/.console.ref")
-    theirs=$(cd "$dir/$5/output" && $output)
-    if [ "$mine" = "$theirs" ] && cmp -s "$dir/.console.bench" "$dir/.console.ref"; then
-        echo "  $label: identical"
+month_part() {
+    # The runs: a large month, a 12x10 month, and a sparse month of about 100 GB
+    # (40000 x 20000 cells, 31 days) whose last cell lies at its very end.
+    rm -rf "$dir/large" "$dir/small" "$dir/sparse" "$dir/pipe" "$dir/range"
+    "$ref/tools/make_sample_run" "$dir/large" --size "$size" --months 201907 >/dev/null
+    "$ref/tools/make_sample_run" "$dir/small" --size 12x10 --months 201907 >/dev/null
+    mkdir -p "$dir/sparse/output" "$dir/pipe/output" "$dir/range/output" "$dir/large/floor"
+    sed 's/^12 10$/40000 20000/' "$dir/small/param.dat" >"$dir/sparse/param.dat"
+    truncate -s $((31 * 40000 * 20000 * 4)) "$dir/sparse/output/201907_dailyDischarge.bin"
+    cp "$dir/large/param.dat" "$dir/pipe/param.dat"
+    data=$dir/large/output/201907_dailyDischarge.bin
+    # Without ./image/, discharge_image stops at its first image: what it does
+    # before is the range pass, one sequential read of the month.
+    cp "$dir/large/param.dat" "$dir/range/param.dat"
+    ln -s "$data" "$dir/range/output/201907_dailyDischarge.bin"
+    image_bytes=$(( $(printf 'P6\n%d %d\n255\n' $((5 * ncols)) $((5 * nrows)) | wc -c) + 75 * ncols * nrows ))
+
+    # discharge_series with its monthly file a FIFO that cat fills: the pass that
+    # cannot seek, against cat's own time.
+    series_from_pipe() {
+        rm -f "$dir/pipe/output/201907_dailyDischarge.bin"
+        mkfifo "$dir/pipe/output/201907_dailyDischarge.bin"
+        cat "$data" >"$dir/pipe/output/201907_dailyDischarge.bin" &
+        "$bin/series_extractor/discharge_series"
+        wait
+    }
+    # The floor of that pass: the same bytes through a FIFO into cat.
+    pipe_floor() {
+        rm -f "$dir/pipe/floor.fifo"
+        mkfifo "$dir/pipe/floor.fifo"
+        cat "$data" >"$dir/pipe/floor.fifo" &
+        cat "$dir/pipe/floor.fifo"
+        wait
+    }
+    export -f series_from_pipe pipe_floor
+    export dir data bin
+
+    middle="$((ncols / 2)) $((nrows / 2))"
+    series=$bin/series_extractor/discharge_series
+    light_cases=(
+        "series_small|$dir/small/output|12 10 2019 7|$series"
+        "series_middle|$dir/large/output|$middle 2019 7|$series"
+        "series_last|$dir/large/output|$ncols $nrows 2019 7|$series"
+        "series_sparse_last|$dir/sparse/output|40000 20000 2019 7|$series"
+        "series_pipe|$dir/pipe/output|$middle 2019 7|bash -c series_from_pipe"
+        "pipe_floor|$dir||bash -c pipe_floor"
+        "range_pass|$dir/range/output|2019 7 n|$bin/image_renderer/discharge_image"
+        "read_floor|$dir||cat $data"
+    )
+    echo "Timing $runs rounds of every case, side by side..."
+    image_cases=(
+        "image_computed|$dir/large/output/image|$dir/large/output|2019 7 n|$bin/image_renderer/discharge_image"
+        "image_typed|$dir/large/output/image|$dir/large/output|2019 7 y 2000 0|$bin/image_renderer/discharge_image"
+        "image_floor|$dir/large/floor|$dir||$bin/bench/io_floor $data $dir/large/floor 31 $image_bytes"
+    )
+    for ((round = 1; round <= runs; round++)); do
+        # The image contenders interleaved, each round starting at another one.
+        for ((i = 0; i < ${#image_cases[@]}; i++)); do
+            IFS='|' read -r name images workdir input command <<<"${image_cases[(i + round) % ${#image_cases[@]}]}"
+            # shellcheck disable=SC2086 # the command is split into its words
+            run_image_case "$name" "$images" "$workdir" "$input"$'\n' $command
+        done
+        # Let the gigabytes just written reach the disk before the short cases,
+        # start them each round at another one, and run each five times: they
+        # take milliseconds, and process start-up is noisy at that scale.
+        sync
+        for ((repeat = 0; repeat < 5; repeat++)); do
+            for ((i = 0; i < ${#light_cases[@]}; i++)); do
+                IFS='|' read -r name workdir input command <<<"${light_cases[(i + round + repeat) % ${#light_cases[@]}]}"
+                # shellcheck disable=SC2086 # the command is split into its words
+                run_case "$name" "$workdir" "$input"$'\n' $command
+            done
+        done
+        printf '  round %d of %d done\n' "$round" "$runs"
+    done
+
+    day_grid_kb=$((ncols * nrows * 4 / 1024))
+    image_memory_limit=$((3 * day_grid_kb + 32 * 1024))
+    series_memory_limit=$((16 * 1024))
+
+    echo
+    echo "$size July, $runs runs of every image case (5 x $runs of the short ones); seconds"
+    row_header
+    row image_computed image_floor 1.1 "$image_memory_limit"
+    row image_typed image_floor 1.1 "$image_memory_limit"
+    row image_floor "" "" ""
+    row series_small "" "" "$series_memory_limit"
+    row series_middle series_small 1.2 "$series_memory_limit"
+    row series_last series_small 1.2 "$series_memory_limit"
+    row series_sparse_last series_small 1.2 "$series_memory_limit"
+    row series_pipe pipe_floor "" "$series_memory_limit"
+    row pipe_floor "" "" ""
+    row range_pass read_floor "" "$image_memory_limit"
+    row read_floor "" "" ""
+    echo "User and system CPU are medians. Memory limits: discharge_image $((image_memory_limit / 1024)) MB"
+    echo "(3 day grids + 32 MiB), discharge_series 16 MB."
+
+    # The benchmark build must write exactly what the test build writes.
+    echo
+    echo "Comparing outputs with the test build..."
+    digest_images() { (cd "$dir/large/output/image" && cat ./*_discharge.ppm | sha256sum | cut -d' ' -f1); }
+    check() {
+        local label=$1 input=$2 program=$3 output=$4
+        local mine theirs
+        (cd "$dir/$5/output" && printf '%s' "$input" | "$bin/$program" >"$dir/.console.bench")
+        mine=$(cd "$dir/$5/output" && $output)
+        (cd "$dir/$5/output" && printf '%s' "$input" | "$ref/$program" >"$dir/.console.ref")
+        theirs=$(cd "$dir/$5/output" && $output)
+        if [ "$mine" = "$theirs" ] && cmp -s "$dir/.console.bench" "$dir/.console.ref"; then
+            echo "  $label: identical"
+        else
+            echo "  $label: DIFFERENT"
+            status=1
+        fi
+    }
+    export -f digest_images
+    check "images, computed range" $'2019 7 n\n' image_renderer/discharge_image digest_images large
+    check "images, typed range" $'2019 7 y 2000 0\n' image_renderer/discharge_image digest_images large
+    check "series, middle cell" "$middle 2019 7"$'\n' series_extractor/discharge_series \
+        "sha256sum 201907-${middle/ /-}_discharge.dat" large
+    check "series, last cell" "$ncols $nrows 2019 7"$'\n' series_extractor/discharge_series \
+        "sha256sum 201907-$ncols-${nrows}_discharge.dat" large
+    check "series, sparse month" $'40000 20000 2019 7\n' series_extractor/discharge_series \
+        "sha256sum 201907-40000-20000_discharge.dat" sparse
+}
+
+# The term part: six months of 400x300 drawn by discharge_term with two
+# workers, against discharge_image run for each month in turn with the same
+# typed range; and the term's range pass against cat of the six files.
+six_images() {
+    for month in 7 8 9 10 11 12; do
+        printf '2019 %d y 2000 0\n' "$month" | "$bin/image_renderer/discharge_image" >/dev/null ||
+            return 1
+    done
+}
+# The same months drawn by discharge_term, its progress lines left out.
+term_images() {
+    "$bin/term_runner/discharge_term" images --jobs 2 --range 0,2000 --from 2019-07 --to 2019-12 \
+        2>/dev/null
+}
+term_part() {
+    local term=$dir/term
+    rm -rf "$term"
+    "$ref/tools/make_sample_run" "$term" --size 400x300 \
+        --months 201907,201908,201909,201910,201911,201912 >/dev/null
+    local out=$term/output
+    local months=("$out"/2019*_dailyDischarge.bin)
+    local term_program=$bin/term_runner/discharge_term
+    local select=(--from 2019-07 --to 2019-12)
+    export -f six_images term_images
+    export bin
+    cat "${months[@]}" >/dev/null  # the months in the page cache, once for all
+    local cases=(
+        "term_images|bash -c term_images"
+        "six_images|bash -c six_images"
+    )
+    echo "Timing $runs rounds of the term cases, side by side..."
+    local round i repeat name command
+    for ((round = 1; round <= runs; round++)); do
+        for ((i = 0; i < ${#cases[@]}; i++)); do
+            IFS='|' read -r name command <<<"${cases[(i + round) % ${#cases[@]}]}"
+            # Every run from the same state: no dirty pages, no images.
+            sync
+            rm -rf "$out/image"
+            mkdir "$out/image"
+            # shellcheck disable=SC2086 # the command is split into its words
+            run_case "$name" "$out" "" $command
+        done
+        sync
+        for ((repeat = 0; repeat < 5; repeat++)); do
+            run_case term_range "$out" "" "$term_program" range "${select[@]}"
+            run_case term_read_floor "$out" "" cat "${months[@]}"
+        done
+        printf '  round %d of %d done\n' "$round" "$runs"
+    done
+
+    local worker_kb=$((3 * 400 * 300 * 4 / 1024 + 32 * 1024))
+    echo
+    echo "Six months of 400x300, $runs runs of the image cases (5 x $runs of the range); seconds"
+    row_header
+    row term_images six_images 0.8 $((2 * worker_kb))
+    row six_images "" "" ""
+    row term_range term_read_floor 1.2 "$worker_kb"
+    row term_read_floor "" "" ""
+    echo "Memory limit of discharge_term with two workers: $((2 * worker_kb / 1024)) MB"
+    echo "(each 3 day grids + 32 MiB)."
+
+    echo
+    echo "Comparing the term's images with discharge_image's..."
+    local term_digest six_digest
+    rm -rf "$out/image" && mkdir "$out/image"
+    (cd "$out" && term_images)
+    term_digest=$(cd "$out/image" && cat ./*_discharge.ppm | sha256sum)
+    rm -rf "$out/image" && mkdir "$out/image"
+    (cd "$out" && six_images)
+    six_digest=$(cd "$out/image" && cat ./*_discharge.ppm | sha256sum)
+    if [ "$term_digest" = "$six_digest" ]; then
+        echo "  six months, typed range: identical"
     else
-        echo "  $label: DIFFERENT"
+        echo "  six months, typed range: DIFFERENT"
         status=1
     fi
 }
-status=0
-export -f digest_images
-check "images, computed range" $'2019 7 n\n' image_renderer/discharge_image digest_images large
-check "images, typed range" $'2019 7 y 2000 0\n' image_renderer/discharge_image digest_images large
-check "series, middle cell" "$middle 2019 7"$'\n' series_extractor/discharge_series \
-    "sha256sum 201907-${middle/ /-}_discharge.dat" large
-check "series, last cell" "$ncols $nrows 2019 7"$'\n' series_extractor/discharge_series \
-    "sha256sum 201907-$ncols-${nrows}_discharge.dat" large
-check "series, sparse month" $'40000 20000 2019 7\n' series_extractor/discharge_series \
-    "sha256sum 201907-40000-20000_discharge.dat" sparse
+
+if [ "$part" != term ]; then
+    month_part
+fi
+if [ "$part" != month ]; then
+    term_part
+fi
 exit $status
