@@ -32,13 +32,16 @@ narrowed by --from and --to. February has 28 days here as everywhere: the
 
   images   draws every day as discharge_image does, into ./image/ (created if
            missing), with ./image/YYYYMM_range.txt recording each month's
-           range; a month whose images and record are there is left as it
-           is, unless --force.
+           range and ./image/legend_YYYYMM.ppm showing it; a month whose
+           images, legend and record are there is left as it is, unless
+           --force.
   range    prints the selection's range as MIN,MAX, for --range of runs that
            share out a term.
   series   writes ./YYYYMM-YYYYMM-C-R_discharge.dat for each --cell, the
            lines discharge_series writes, month after month (with --csv also
            a .csv file: date,discharge).
+  legend   draws the colour scale of a range with its values, as
+           ./image/legend_YYYYMM.ppm shows each month's.
 
 Exit status: 0 when all went well, 1 when a month or an output failed (each
 is named on standard error), 2 for a usage error.)";
@@ -57,6 +60,10 @@ bool is_month(const std::string& text) {
 bool is_range(const std::string& text) {
     return parse_range_choice(text).has_value();
 }
+bool is_typed_range(const std::string& text) {
+    const std::optional<RangeChoice> choice = parse_range_choice(text);
+    return choice && choice->kind == RangeChoice::typed;
+}
 bool is_cell(const std::string& text) {
     return parse_cell(text).has_value();
 }
@@ -70,6 +77,7 @@ struct Options {
     bool force = false;
     std::vector<std::string> cells;
     bool csv = false;
+    std::string legend_file;
 };
 
 int run(const CLI::App& app, const Options& options) {
@@ -80,6 +88,10 @@ int run(const CLI::App& app, const Options& options) {
     }
     if (app.got_subcommand("range")) {
         return run_term_range(options.from, options.to, std::cout, std::cerr);
+    }
+    if (app.got_subcommand("legend")) {
+        return run_term_legend(parse_range_choice(options.range)->typed_range, options.legend_file,
+                               std::cerr);
     }
     std::vector<GridCell> cells;
     for (const std::string& cell : options.cells) {
@@ -124,6 +136,13 @@ int main(int argc, char** argv) {
         ->required()
         ->check(checked_by(is_cell, "C,R with column and row from 1"));
     series->add_flag("--csv", options.csv, "Also write each series as CSV");
+
+    CLI::App* legend = app.add_subcommand("legend", "Draw the legend of a range as a PPM");
+    legend->add_option("--range", options.range, "The range")
+        ->type_name("MIN,MAX")
+        ->required()
+        ->check(checked_by(is_typed_range, "MIN,MAX with MIN below MAX"));
+    legend->add_option("FILE", options.legend_file, "The PPM file to write")->required();
 
     try {
         app.parse(argc, argv);

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "legend.h"
 #include "month_drawing.h"
 #include "progress.h"
 
@@ -56,15 +57,16 @@ std::string recorded_range(YearMonth month) {
     return text;
 }
 
+// Whether every image of the month and its legend are there.
 bool all_images_exist(YearMonth month) {
+    std::error_code error;
     for (std::int32_t day = 1; day <= days_in_month(month.month); ++day) {
-        std::error_code error;
         if (!std::filesystem::is_regular_file(image_file_name(month.year, month.month, day),
                                               error)) {
             return false;
         }
     }
-    return true;
+    return std::filesystem::is_regular_file(legend_name(month), error);
 }
 
 bool write_range_record(YearMonth month, ValueRange range) {
@@ -150,6 +152,11 @@ MonthEnd draw_term_month(const MonthJob& job, YearMonth month, DayCanvas& canvas
             detail = discharge_file_name(month.year, month.month) + ": Discharge data cannot open.";
             return MonthEnd::failed;
     }
+    // The legend, then the record, which tells that the month is complete.
+    if (!write_picture(legend_name(month), draw_legend(*range))) {
+        detail = legend_name(month) + ": Image output file cannot write.";
+        return MonthEnd::failed;
+    }
     if (!write_range_record(month, *range)) {
         detail = range_record_name(month) + ": Image output file cannot write.";
         return MonthEnd::failed;
@@ -214,6 +221,18 @@ std::string range_text(ValueRange range) {
 
 std::string range_record_name(YearMonth month) {
     return "./image/" + month_label(month) + "_range.txt";
+}
+
+std::string legend_name(YearMonth month) {
+    return "./image/legend_" + month_label(month) + ".ppm";
+}
+
+int run_term_legend(ValueRange range, const std::string& path, std::ostream& errors) {
+    if (!write_picture(path, draw_legend(range))) {
+        errors << path << ": Image output file cannot write." << std::endl;
+        return 1;
+    }
+    return 0;
 }
 
 std::optional<ValueRange> find_term_range(const TermSelection& selection, std::ostream& errors) {

@@ -1,7 +1,8 @@
 // The images of a whole term: every day of every month of the selection
 // drawn as discharge_image draws it, by several workers at once, with one
 // colour range for the term, each month's own, or a typed one. A record of
-// the range beside each month's images lets a rerun skip what is done.
+// the range and its legend beside each month's images let a rerun skip what
+// is done.
 #ifndef DISCHARGE_TERM_RUNNER_TERM_IMAGES_H
 #define DISCHARGE_TERM_RUNNER_TERM_IMAGES_H
 
@@ -29,6 +30,10 @@ std::string range_text(ValueRange range);
 // "./image/%04d%02d_range.txt": the range a month's images were drawn with.
 std::string range_record_name(YearMonth month);
 
+// "./image/legend_YYYYMM.ppm": the legend of the range a month's images were
+// drawn with. Not a name that "YYYYMM_*.ppm", a month's images, matches.
+std::string legend_name(YearMonth month);
+
 // The range of the whole selection, found as discharge_image finds a month's
 // and widened month after month. Returns nullopt after naming on `errors`
 // every month that is missing or shorter than it should be, or after
@@ -54,5 +59,9 @@ int run_term_images(const std::string& from, const std::string& to, const Images
 // unless the range was found.
 int run_term_range(const std::string& from, const std::string& to, std::ostream& out,
                    std::ostream& errors);
+
+// Writes the legend of `range` to `path`. Returns the exit status: 0, or 1
+// after naming the file on `errors` if it could not be written.
+int run_term_legend(ValueRange range, const std::string& path, std::ostream& errors);
 
 #endif  // DISCHARGE_TERM_RUNNER_TERM_IMAGES_H

@@ -80,10 +80,11 @@ class TermRun : public ::testing::Test {
         return images;
     }
 
-    // The images of the last run, without the range records.
+    // The images of the last run, without the range records and legends.
     std::map<std::string, std::string> term_images() {
         std::map<std::string, std::string> images = files_of(image_dir_);
-        std::erase_if(images, [](const auto& file) { return file.first.ends_with("_range.txt"); });
+        std::erase_if(images,
+                      [](const auto& file) { return !file.first.ends_with("_discharge.ppm"); });
         return images;
     }
 
@@ -115,6 +116,16 @@ TEST_F(TermRun, ImagesAreDischargeImagesInEveryRangeMode) {
         EXPECT_TRUE(result.output.empty());
         EXPECT_TRUE(result.errors.ends_with("4 drawn, 0 up to date, 0 failed\n")) << result.errors;
         EXPECT_TRUE(term_images() == reference) << arguments.back();
+        // Each month's legend is the legend of its recorded range.
+        const std::string recorded = read_text(image_dir_ / "202002_range.txt");
+        EXPECT_EQ(run_program_with(
+                      DISCHARGE_TERM_PATH,
+                      {"legend", "--range", recorded.substr(0, recorded.size() - 1), "legend.ppm"},
+                      tree_.output)
+                      .status,
+                  0);
+        EXPECT_TRUE(read_bytes(image_dir_ / "legend_202002.ppm") ==
+                    read_bytes(tree_.output / "legend.ppm"));
         std::filesystem::remove_all(image_dir_);
     }
 }
@@ -210,6 +221,7 @@ TEST_F(TermRun, UsageErrors) {
         {"images", "--from", "2019-01"},  // before the term
         {"series"},                       // no cell
         {"series", "--cell", "0,1"},
+        {"legend", "--range", "term", "legend.ppm"},  // a typed range only
         {"draw"},
     };
     for (const auto& arguments : cases) {

@@ -1,12 +1,7 @@
-// make_colour_scale: draws the colour scale of discharge_image with the
-// program's own level and colour functions, as a PNG for the documentation.
+// make_colour_scale: draws the colour scale of discharge_image, the legend of
+// the range 0 to 100 (per cent of any range), as a PNG for the documentation.
 //
 //   make_colour_scale FILE.png
-//
-// From left to right: black, for a cell without discharge; the ramp from the
-// minimum to the maximum of the range, linear in discharge, with a tick below
-// it where the colour reaches cyan, green and yellow; yellow, for discharge
-// above a typed maximum.
 #include <array>
 #include <cstdint>
 #include <fstream>
@@ -14,60 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "discharge_image.h"
+#include "legend.h"
 
 namespace {
-
-constexpr int SWATCH = 48;  // width of the black and the yellow swatch
-constexpr int GAP = 12;
-constexpr int RAMP = 512;
-constexpr int WIDTH = SWATCH + GAP + RAMP + GAP + SWATCH;
-constexpr int BAR = 48;    // height of the colours
-constexpr int TICKS = 12;  // height of the tick marks below them
-constexpr int HEIGHT = BAR + TICKS;
-constexpr Rgb WHITE{255, 255, 255};
-constexpr Rgb BLACK{0, 0, 0};
-
-// The discharge of ramp column x, as a position between minimum 0 and
-// maximum 1.
-float ramp_value(int x) {
-    return static_cast<float>(x) / static_cast<float>(RAMP - 1);
-}
-
-std::vector<Rgb> draw_scale() {
-    const ValueRange range{.maximum = 1.0F, .minimum = 0.0F};
-    std::vector<Rgb> pixels(static_cast<std::size_t>(WIDTH * HEIGHT), WHITE);
-    auto at = [&pixels](int x, int y) -> Rgb& {
-        return pixels[static_cast<std::size_t>(y * WIDTH + x)];
-    };
-    // The first columns at cyan (level 63), green (127) and yellow (191).
-    const std::array<std::int32_t, 3> marked_levels = {63, 127, 191};
-    std::size_t next_mark = 0;
-    for (int x = 0; x < WIDTH; ++x) {
-        const int ramp_x = x - SWATCH - GAP;
-        Rgb colour = WHITE;
-        bool tick = false;
-        if (x < SWATCH) {
-            colour = level_colour(discharge_level(-999.0F, range));
-        } else if (ramp_x >= 0 && ramp_x < RAMP) {
-            const std::int32_t level = discharge_level(ramp_value(ramp_x), range);
-            colour = level_colour(level);
-            if (next_mark < marked_levels.size() && level >= marked_levels[next_mark]) {
-                tick = true;
-                ++next_mark;
-            }
-        } else if (x >= SWATCH + GAP + RAMP + GAP) {
-            colour = level_colour(discharge_level(2.0F, range));
-        }
-        for (int y = 0; y < BAR; ++y) {
-            at(x, y) = colour;
-        }
-        for (int y = BAR; y < HEIGHT && tick; ++y) {
-            at(x, y) = BLACK;
-        }
-    }
-    return pixels;
-}
 
 std::uint32_t crc32(const std::string& bytes) {
     std::uint32_t crc = 0xFFFFFFFFU;
@@ -118,19 +62,19 @@ std::string zlib_stored(const std::string& raw) {
     return out;
 }
 
-std::string encode_png(const std::vector<Rgb>& pixels) {
+std::string encode_png(const Picture& picture) {
     std::string raw;
-    for (int y = 0; y < HEIGHT; ++y) {
+    for (int y = 0; y < picture.height; ++y) {
         raw += '\0';  // no filter
-        for (int x = 0; x < WIDTH; ++x) {
-            const Rgb& pixel = pixels[static_cast<std::size_t>(y * WIDTH + x)];
+        for (int x = 0; x < picture.width; ++x) {
+            const Rgb& pixel = picture.pixels[static_cast<std::size_t>(y * picture.width + x)];
             raw += {static_cast<char>(pixel.red), static_cast<char>(pixel.green),
                     static_cast<char>(pixel.blue)};
         }
     }
     std::string header;
-    put_u32(header, WIDTH);
-    put_u32(header, HEIGHT);
+    put_u32(header, static_cast<std::uint32_t>(picture.width));
+    put_u32(header, static_cast<std::uint32_t>(picture.height));
     header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, no interlace
     std::string png = "\x89PNG\r\n\x1a\n";
     put_chunk(png, "IHDR", header);
@@ -147,7 +91,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
-    out << encode_png(draw_scale());
+    out << encode_png(draw_legend({.maximum = 100.0F, .minimum = 0.0F}));
     out.close();
     if (!out) {
         std::cerr << "make_colour_scale: cannot write " << argv[1] << '\n';

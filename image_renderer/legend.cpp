@@ -1,0 +1,174 @@
+#include "legend.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+constexpr int SWATCH = 48;  // width of the black and the yellow swatch
+constexpr int GAP = 12;
+constexpr int RAMP = 512;
+constexpr int RAMP_LEFT = SWATCH + GAP;
+constexpr int WIDTH = SWATCH + GAP + RAMP + GAP + SWATCH;
+constexpr int BAR = 48;   // height of the colours
+constexpr int TICK = 8;   // tick marks below the ramp
+constexpr int SCALE = 2;  // each dot of a glyph is 2 x 2 pixels
+constexpr int GLYPH_WIDTH = 5;
+constexpr int GLYPH_HEIGHT = 7;
+constexpr int ADVANCE = (GLYPH_WIDTH + 1) * SCALE;
+constexpr int LINE = (GLYPH_HEIGHT + 3) * SCALE;  // a row of labels
+// Labels in two rows, so that those of nearby ticks (the minimum and cyan,
+// at 6 % of the range) never overlap.
+constexpr int HEIGHT = BAR + TICK + 2 * LINE + 4;
+constexpr Rgb WHITE{255, 255, 255};
+constexpr Rgb BLACK{0, 0, 0};
+
+// The characters a value is written with, each 5 x 7 dots, row by row.
+struct Glyph {
+    char character;
+    std::array<const char*, GLYPH_HEIGHT> rows;
+};
+constexpr Glyph FONT[] = {
+    {'0', {" ### ", "#   #", "#  ##", "# # #", "##  #", "#   #", " ### "}},
+    {'1', {"  #  ", " ##  ", "  #  ", "  #  ", "  #  ", "  #  ", " ### "}},
+    {'2', {" ### ", "#   #", "    #", "   # ", "  #  ", " #   ", "#####"}},
+    {'3', {"#####", "   # ", "  #  ", "   # ", "    #", "#   #", " ### "}},
+    {'4', {"   # ", "  ## ", " # # ", "#  # ", "#####", "   # ", "   # "}},
+    {'5', {"#####", "#    ", "#### ", "    #", "    #", "#   #", " ### "}},
+    {'6', {"  ## ", " #   ", "#    ", "#### ", "#   #", "#   #", " ### "}},
+    {'7', {"#####", "    #", "   # ", "  #  ", " #   ", " #   ", " #   "}},
+    {'8', {" ### ", "#   #", "#   #", " ### ", "#   #", "#   #", " ### "}},
+    {'9', {" ### ", "#   #", "#   #", " ####", "    #", "   # ", " ##  "}},
+    {'.', {"     ", "     ", "     ", "     ", "     ", " ##  ", " ##  "}},
+    {'-', {"     ", "     ", "     ", "#####", "     ", "     ", "     "}},
+    {'+', {"     ", "  #  ", "  #  ", "#####", "  #  ", "  #  ", "     "}},
+    {'e', {"     ", "     ", " ### ", "#   #", "#####", "#    ", " ### "}},
+};
+
+const Glyph* glyph_of(char character) {
+    for (const Glyph& glyph : FONT) {
+        if (glyph.character == character) {
+            return &glyph;
+        }
+    }
+    return nullptr;
+}
+
+struct Canvas {
+    Picture& picture;
+    Rgb& at(int x, int y) { return picture.pixels[static_cast<std::size_t>(y * WIDTH + x)]; }
+    void put(int x, int y, Rgb colour) {
+        if (x >= 0 && x < WIDTH && y >= 0 && y < HEIGHT) {
+            at(x, y) = colour;
+        }
+    }
+};
+
+// Writes `text` centred on column `centre`, its top at `top`.
+void write_text(Canvas& canvas, const std::string& text, int centre, int top) {
+    const int width = static_cast<int>(text.size()) * ADVANCE - SCALE;
+    int left = centre - width / 2;
+    left = std::max(0, std::min(left, WIDTH - width));
+    for (const char character : text) {
+        if (const Glyph* glyph = glyph_of(character)) {
+            for (int row = 0; row < GLYPH_HEIGHT; ++row) {
+                for (int dot = 0; dot < GLYPH_WIDTH; ++dot) {
+                    if (glyph->rows[static_cast<std::size_t>(row)][dot] != '#') {
+                        continue;
+                    }
+                    for (int y = 0; y < SCALE; ++y) {
+                        for (int x = 0; x < SCALE; ++x) {
+                            canvas.put(left + dot * SCALE + x, top + row * SCALE + y, BLACK);
+                        }
+                    }
+                }
+            }
+        }
+        left += ADVANCE;
+    }
+}
+
+// The discharge of ramp column x: the minimum at the left, the maximum at
+// the right, linear between.
+float ramp_value(int x, ValueRange range) {
+    if (x == RAMP - 1) {
+        return range.maximum;
+    }
+    const float share = static_cast<float>(x) / static_cast<float>(RAMP - 1);
+    return range.minimum + (range.maximum - range.minimum) * share;
+}
+
+// Four significant digits: a legend is read, not computed with.
+std::string value_text(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", value);
+    return text;
+}
+
+// Where the ramp reaches `level`: the level is the square root of the
+// position in the range, scaled to 255.
+double value_at_level(std::int32_t level, ValueRange range) {
+    const double share = static_cast<double>(level) / 255.0;
+    return static_cast<double>(range.minimum) +
+           (static_cast<double>(range.maximum) - static_cast<double>(range.minimum)) * share *
+               share;
+}
+
+}  // namespace
+
+Picture draw_legend(ValueRange range) {
+    Picture picture{WIDTH, HEIGHT,
+                    std::vector<Rgb>(static_cast<std::size_t>(WIDTH * HEIGHT), WHITE)};
+    Canvas canvas{picture};
+    const Rgb no_discharge = level_colour(MASK_LEVEL);
+    const Rgb above = level_colour(256);
+    for (int x = 0; x < SWATCH; ++x) {
+        for (int y = 0; y < BAR; ++y) {
+            canvas.at(x, y) = no_discharge;
+            canvas.at(WIDTH - 1 - x, y) = above;
+        }
+    }
+    // The labelled columns: the ends, and the first columns at cyan (level
+    // 63), green (127) and yellow (191), alternately in the two rows.
+    const std::array<std::int32_t, 3> marked_levels = {63, 127, 191};
+    std::size_t next_mark = 0;
+    int labels = 0;
+    for (int x = 0; x < RAMP; ++x) {
+        const float value = ramp_value(x, range);
+        const std::int32_t level = discharge_level(value, range);
+        for (int y = 0; y < BAR; ++y) {
+            canvas.at(RAMP_LEFT + x, y) = level_colour(level);
+        }
+        double label = static_cast<double>(value);
+        bool labelled = x == 0 || x == RAMP - 1;
+        if (next_mark < marked_levels.size() && level >= marked_levels[next_mark]) {
+            label = value_at_level(marked_levels[next_mark], range);
+            labelled = true;
+            ++next_mark;
+        }
+        if (!labelled) {
+            continue;
+        }
+        const int row = labels++ % 2;
+        const int tick_end = BAR + TICK + row * LINE;
+        for (int y = BAR; y < tick_end; ++y) {
+            canvas.at(RAMP_LEFT + x, y) = BLACK;
+        }
+        write_text(canvas, value_text(label), RAMP_LEFT + x, tick_end + 2);
+    }
+    return picture;
+}
+
+bool write_picture(const std::string& path, const Picture& picture) {
+    std::string bytes =
+        "P6\n" + std::to_string(picture.width) + " " + std::to_string(picture.height) + "\n255\n";
+    for (const Rgb& pixel : picture.pixels) {
+        bytes += {static_cast<char>(pixel.red), static_cast<char>(pixel.green),
+                  static_cast<char>(pixel.blue)};
+    }
+    OutputFile file;
+    return create_output_file(file, path, false) &&
+           write_output_file(file, bytes.data(), bytes.size()) && commit_output_file(file);
+}
