@@ -141,7 +141,70 @@ Rgb level_colour(std::int32_t level) {
     return {252, 252, 0};
 }
 
+namespace {
+
+// The levels of one row, one value a lane: each kernel below is this loop,
+// compiled for its vector units.
+[[gnu::always_inline]] inline void level_row(const float* values, std::size_t count,
+                                             ValueRange range, std::int32_t* levels) {
+    for (std::size_t i = 0; i < count; ++i) {
+        levels[i] = discharge_level(values[i], range);
+    }
+}
+
+void level_row_baseline(const float* values, std::size_t count, ValueRange range,
+                        std::int32_t* levels) {
+    level_row(values, count, range, levels);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+constexpr bool X86 = true;
+
+[[gnu::target("avx2")]] void level_row_avx2(const float* values, std::size_t count,
+                                            ValueRange range, std::int32_t* levels) {
+    level_row(values, count, range, levels);
+}
+
+bool has_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}
+#else
+constexpr bool X86 = false;
+
+// Never called: no processor of the target has AVX2.
+void level_row_avx2(const float* values, std::size_t count, ValueRange range,
+                    std::int32_t* levels) {
+    level_row(values, count, range, levels);
+}
+
+bool has_avx2() {
+    return false;
+}
+#endif
+
+using LevelRow = void (*)(const float*, std::size_t, ValueRange, std::int32_t*);
+
+LevelRow level_row_of(LevelKernel kernel) {
+    return kernel == LevelKernel::avx2 ? level_row_avx2 : level_row_baseline;
+}
+
+}  // namespace
+
+bool level_kernel_available(LevelKernel kernel) {
+    static const bool avx2 = X86 && has_avx2();
+    return kernel == LevelKernel::baseline || avx2;
+}
+
 void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid) {
+    static const LevelKernel widest =
+        level_kernel_available(LevelKernel::avx2) ? LevelKernel::avx2 : LevelKernel::baseline;
+    compute_levels(values, range, grid, widest);
+}
+
+void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid,
+                    LevelKernel kernel) {
+    const LevelRow level_row_with = level_row_of(kernel);
     const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
     const std::size_t nrows = static_cast<std::size_t>(grid.nrows);
     for (std::size_t row = 0; row < nrows; ++row) {
@@ -151,10 +214,7 @@ void compute_levels(const std::vector<float>& values, ValueRange range, LevelGri
             std::fill(levels, levels + ncols, MASK_LEVEL);
             continue;
         }
-        const float* row_values = &values[row * ncols];
-        for (std::size_t column = 0; column < ncols; ++column) {
-            levels[column] = discharge_level(row_values[column], range);
-        }
+        level_row_with(&values[row * ncols], ncols, range, levels);
         if (ncols >= 2) {
             levels[1] = MASK_LEVEL;
             levels[ncols - 2] = MASK_LEVEL;

@@ -71,10 +71,22 @@ std::int32_t discharge_level(float value, ValueRange range);
 // channel value is 252.
 Rgb level_colour(std::int32_t level);
 
+// The ways a row's levels can be computed: the baseline, for every processor
+// of the target, and on x86 in AVX2 vector units. The widest the processor
+// has is chosen at run time; all give the same levels, bit for bit.
+enum class LevelKernel { baseline, avx2 };
+
+// Whether this processor can compute levels with `kernel`.
+bool level_kernel_available(LevelKernel kernel);
+
 // Stores the level of every cell of one day's `values` (row index 0 first) in
-// `grid`. The second row and column from each edge form a masked ring whatever
-// their values.
+// `grid`, with the widest kernel available. The second row and column from
+// each edge form a masked ring whatever their values.
 void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid);
+
+// As compute_levels(), with `kernel`, which must be available.
+void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid,
+                    LevelKernel kernel);
 
 // Reads the next day of the monthly file into canvas.values and fills
 // canvas.grid with its levels. Returns false if the data ran out before the

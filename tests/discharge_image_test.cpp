@@ -5,8 +5,8 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <sstream>
-
 
 namespace {
 
@@ -139,6 +139,34 @@ TEST(ComputeLevels, RingOfSecondRowsAndColumnsIsMasked) {
         std::fill(canvas->values.begin(), canvas->values.end(), 100.0F);
         compute_levels(canvas->values, PERCENT, canvas->grid);
         EXPECT_EQ(canvas->grid.levels, c.expected) << c.label;
+    }
+}
+
+TEST(ComputeLevels, EveryKernelGivesTheBaselinesLevels) {
+    // Any bits at all (not a number, infinities, subnormals, huge values)
+    // and values about the range, in rows of a width that leaves a tail
+    // after the vector lanes.
+    std::mt19937 random(20261208U);
+    std::optional<DayCanvas> canvas = make_day_canvas(1003, 6);
+    ASSERT_TRUE(canvas);
+    std::uniform_real_distribution<float> about(-10.0F, 130.0F);
+    for (std::size_t i = 0; i < canvas->values.size(); ++i) {
+        canvas->values[i] =
+            i % 2 == 0 ? std::bit_cast<float>(static_cast<std::uint32_t>(random())) : about(random);
+    }
+    for (const ValueRange range : {PERCENT, ValueRange{.maximum = 50.0F, .minimum = 10.0F}}) {
+        compute_levels(canvas->values, range, canvas->grid, LevelKernel::baseline);
+        const std::vector<std::int32_t> baseline = canvas->grid.levels;
+        EXPECT_EQ(baseline[1003 * 5 + 7], discharge_level(canvas->values[1003 * 5 + 7], range));
+        for (const LevelKernel kernel : {LevelKernel::avx2}) {
+            if (!level_kernel_available(kernel)) {
+                std::printf("kernel %d: not on this processor\n", static_cast<int>(kernel));
+                continue;
+            }
+            std::fill(canvas->grid.levels.begin(), canvas->grid.levels.end(), 0);
+            compute_levels(canvas->values, range, canvas->grid, kernel);
+            EXPECT_EQ(canvas->grid.levels, baseline) << static_cast<int>(kernel);
+        }
     }
 }
 
