@@ -50,18 +50,93 @@ std::array<CellRow, 258> make_cell_rows() {
     return rows;
 }
 
+// ---------------------------------------------------------------------------
+// The kernels: the loops over a row that run in vector lanes, each compiled
+// for the baseline of the target and, on x86, for AVX2.
+
+// The levels of one row, one value a lane.
+[[gnu::always_inline]] inline void level_row(const float* values, std::size_t count,
+                                             ValueRange range, std::int32_t* levels) {
+    for (std::size_t i = 0; i < count; ++i) {
+        levels[i] = discharge_level(values[i], range);
+    }
+}
+
+// The colour of each cell of a row, as its index in the table of cell rows.
+[[gnu::always_inline]] inline void colour_row(const std::int32_t* levels, std::size_t count,
+                                              std::uint16_t* indices) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t level = levels[i];
+        indices[i] = static_cast<std::uint16_t>(level < 0     ? BLACK_INDEX
+                                                : level > 255 ? YELLOW_INDEX
+                                                              : level);
+    }
+}
+
+void level_row_baseline(const float* values, std::size_t count, ValueRange range,
+                        std::int32_t* levels) {
+    level_row(values, count, range, levels);
+}
+
+void colour_row_baseline(const std::int32_t* levels, std::size_t count, std::uint16_t* indices) {
+    colour_row(levels, count, indices);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+constexpr bool X86 = true;
+
+[[gnu::target("avx2")]] void level_row_avx2(const float* values, std::size_t count,
+                                            ValueRange range, std::int32_t* levels) {
+    level_row(values, count, range, levels);
+}
+
+[[gnu::target("avx2")]] void colour_row_avx2(const std::int32_t* levels, std::size_t count,
+                                             std::uint16_t* indices) {
+    colour_row(levels, count, indices);
+}
+
+bool has_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}
+#else
+constexpr bool X86 = false;
+
+// Never called: no processor of the target has AVX2.
+void level_row_avx2(const float* values, std::size_t count, ValueRange range,
+                    std::int32_t* levels) {
+    level_row(values, count, range, levels);
+}
+
+void colour_row_avx2(const std::int32_t* levels, std::size_t count, std::uint16_t* indices) {
+    colour_row(levels, count, indices);
+}
+
+bool has_avx2() {
+    return false;
+}
+#endif
+
+using LevelRow = void (*)(const float*, std::size_t, ValueRange, std::int32_t*);
+using ColourRow = void (*)(const std::int32_t*, std::size_t, std::uint16_t*);
+
+LevelRow level_row_of(LevelKernel kernel) {
+    return kernel == LevelKernel::avx2 ? level_row_avx2 : level_row_baseline;
+}
+
+ColourRow colour_row_of(LevelKernel kernel) {
+    return kernel == LevelKernel::avx2 ? colour_row_avx2 : colour_row_baseline;
+}
+
+LevelKernel widest_kernel();
+
 // One pixel row of grid row `levels`: five pixels of each cell's colour.
 // First the colour of every cell, in vector lanes, into `indices`; then one
 // copy a cell. Writes one byte past the row, which the buffer has room for.
-void build_pixel_row(const std::int32_t* levels, std::size_t ncols, std::uint16_t* indices,
-                     char* out) {
+void build_pixel_row(const std::int32_t* levels, std::size_t ncols, ColourRow colour_row_with,
+                     std::uint16_t* indices, char* out) {
     static const std::array<CellRow, 258> rows = make_cell_rows();
-    for (std::size_t column = 0; column < ncols; ++column) {
-        const std::int32_t level = levels[column];
-        indices[column] = static_cast<std::uint16_t>(level < 0     ? BLACK_INDEX
-                                                     : level > 255 ? YELLOW_INDEX
-                                                                   : level);
-    }
+    colour_row_with(levels, ncols, indices);
     for (std::size_t column = 0; column < ncols; ++column) {
         std::memcpy(out + column * CELL_ROW_BYTES, rows[indices[column]].data(), sizeof(CellRow));
     }
@@ -101,6 +176,7 @@ std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows)
         canvas.grid.ncols = ncols;
         canvas.grid.nrows = nrows;
         canvas.grid.levels.resize(cells);
+        canvas.next_grid = canvas.grid;
         canvas.pixel_rows.resize(batch_rows * stride);
         return canvas;
     } catch (const std::bad_alloc&) {
@@ -141,65 +217,23 @@ Rgb level_colour(std::int32_t level) {
     return {252, 252, 0};
 }
 
-namespace {
-
-// The levels of one row, one value a lane: each kernel below is this loop,
-// compiled for its vector units.
-[[gnu::always_inline]] inline void level_row(const float* values, std::size_t count,
-                                             ValueRange range, std::int32_t* levels) {
-    for (std::size_t i = 0; i < count; ++i) {
-        levels[i] = discharge_level(values[i], range);
-    }
-}
-
-void level_row_baseline(const float* values, std::size_t count, ValueRange range,
-                        std::int32_t* levels) {
-    level_row(values, count, range, levels);
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-constexpr bool X86 = true;
-
-[[gnu::target("avx2")]] void level_row_avx2(const float* values, std::size_t count,
-                                            ValueRange range, std::int32_t* levels) {
-    level_row(values, count, range, levels);
-}
-
-bool has_avx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}
-#else
-constexpr bool X86 = false;
-
-// Never called: no processor of the target has AVX2.
-void level_row_avx2(const float* values, std::size_t count, ValueRange range,
-                    std::int32_t* levels) {
-    level_row(values, count, range, levels);
-}
-
-bool has_avx2() {
-    return false;
-}
-#endif
-
-using LevelRow = void (*)(const float*, std::size_t, ValueRange, std::int32_t*);
-
-LevelRow level_row_of(LevelKernel kernel) {
-    return kernel == LevelKernel::avx2 ? level_row_avx2 : level_row_baseline;
-}
-
-}  // namespace
-
 bool level_kernel_available(LevelKernel kernel) {
     static const bool avx2 = X86 && has_avx2();
     return kernel == LevelKernel::baseline || avx2;
 }
 
-void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid) {
+namespace {
+
+LevelKernel widest_kernel() {
     static const LevelKernel widest =
         level_kernel_available(LevelKernel::avx2) ? LevelKernel::avx2 : LevelKernel::baseline;
-    compute_levels(values, range, grid, widest);
+    return widest;
+}
+
+}  // namespace
+
+void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid) {
+    compute_levels(values, range, grid, widest_kernel());
 }
 
 void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid,
@@ -223,10 +257,15 @@ void compute_levels(const std::vector<float>& values, ValueRange range, LevelGri
 }
 
 bool fill_level_grid(DischargeFile& data, ValueRange range, DayCanvas& canvas) {
-    if (read_discharge_values(data, canvas.values) != canvas.values.size()) {
+    return fill_level_grid(data, range, canvas.values, canvas.grid);
+}
+
+bool fill_level_grid(DischargeFile& data, ValueRange range, std::vector<float>& values,
+                     LevelGrid& grid) {
+    if (read_discharge_values(data, values) != values.size()) {
         return false;
     }
-    compute_levels(canvas.values, range, canvas.grid);
+    compute_levels(values, range, grid);
     return true;
 }
 
@@ -237,6 +276,12 @@ void write_image_header(std::ostream& out, std::int32_t ncols, std::int32_t nrow
 }
 
 bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write) {
+    return write_raster(grid, pixel_rows, write, widest_kernel());
+}
+
+bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write,
+                  LevelKernel kernel) {
+    const ColourRow colour_row_with = colour_row_of(kernel);
     const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
     const std::size_t pixel_row = ncols * CELL_ROW_BYTES;
     const std::size_t stride = pixel_row_stride(ncols);
@@ -250,7 +295,7 @@ bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const Pi
     std::size_t built = 0;
     for (std::size_t row = static_cast<std::size_t>(grid.nrows); row-- > 0;) {
         char* slot = pixel_rows.data() + built * stride;
-        build_pixel_row(&grid.levels[row * ncols], ncols, indices.data(), slot);
+        build_pixel_row(&grid.levels[row * ncols], ncols, colour_row_with, indices.data(), slot);
         pieces.insert(pieces.end(), BLOCK_SIZE, std::span<const char>(slot, pixel_row));
         if (++built == batch_rows) {
             if (!write(pieces)) {

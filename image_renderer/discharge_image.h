@@ -48,10 +48,11 @@ struct Rgb {
 std::optional<std::uint64_t> raster_bytes(std::int32_t ncols, std::int32_t nrows);
 
 // Everything drawing a day needs, allocated once per run and reused daily, so
-// that memory stays bounded by one day's grid whatever the month's length.
+// that memory stays bounded by three day grids whatever the month's length.
 struct DayCanvas {
-    std::vector<float> values;  // the day's discharge, as read in one block
-    LevelGrid grid;
+    std::vector<float> values;     // the day's discharge, as read in one block
+    LevelGrid grid;                // the levels of the day being drawn
+    LevelGrid next_grid;           // the next day's levels, computed while it is written
     std::vector<char> pixel_rows;  // a batch of pixel rows on their way to the file
 };
 
@@ -71,9 +72,9 @@ std::int32_t discharge_level(float value, ValueRange range);
 // channel value is 252.
 Rgb level_colour(std::int32_t level);
 
-// The ways a row's levels can be computed: the baseline, for every processor
-// of the target, and on x86 in AVX2 vector units. The widest the processor
-// has is chosen at run time; all give the same levels, bit for bit.
+// The ways a row's levels and colours can be computed: the baseline, for
+// every processor of the target, and on x86 in AVX2 vector units. The widest
+// the processor has is chosen at run time; all give the same bytes.
 enum class LevelKernel { baseline, avx2 };
 
 // Whether this processor can compute levels with `kernel`.
@@ -93,6 +94,11 @@ void compute_levels(const std::vector<float>& values, ValueRange range, LevelGri
 // day was complete.
 bool fill_level_grid(DischargeFile& data, ValueRange range, DayCanvas& canvas);
 
+// As fill_level_grid(data, range, canvas), reading into `values` and
+// storing the levels in `grid`.
+bool fill_level_grid(DischargeFile& data, ValueRange range, std::vector<float>& values,
+                     LevelGrid& grid);
+
 // The P6 header: "P6", the width and height in pixels, and 255.
 void write_image_header(std::ostream& out, std::int32_t ncols, std::int32_t nrows);
 
@@ -105,6 +111,10 @@ using PieceWriter = std::function<bool(std::span<const std::span<const char>>)>;
 // batch of rows) and handed over five times. Returns false, stopping, once
 // `write` has failed.
 bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write);
+
+// As write_raster(), with `kernel`, which must be available.
+bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write,
+                  LevelKernel kernel);
 
 // Creates the image that will appear at `path` (under a temporary name until
 // complete) and writes the header. Returns false, having created nothing, if

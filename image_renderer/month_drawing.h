@@ -33,7 +33,8 @@ using BeforeDay = std::function<void(std::int32_t day, const std::string& image_
 // Draws days 1 to `day_count` of `month` from `data`, positioned at the
 // start of the month, each into its image under ./image/, with the colours
 // of `range`. Stops at the first day that fails, leaving no part of its
-// image behind; the images of earlier days stay.
+// image behind; the images of earlier days stay. Reads each day while the
+// one before is being written, on a thread of its own.
 DrawingResult draw_month(DischargeFile& data, YearMonth month, std::int32_t day_count,
                          ValueRange range, DayCanvas& canvas, const BeforeDay& before_day);
 

@@ -26,17 +26,21 @@ LevelGrid grid_of(std::int32_t ncols, std::int32_t nrows, std::vector<std::int32
     return LevelGrid{ncols, nrows, std::move(levels)};
 }
 
-// The raster written with room for `buffer_bytes` of pixel rows, as one string.
-std::string raster_of(const LevelGrid& grid, std::size_t buffer_bytes = 1 << 20) {
+// The raster written with room for `buffer_bytes` of pixel rows, as one
+// string, by `kernel`.
+std::string raster_of(const LevelGrid& grid, std::size_t buffer_bytes = 1 << 20,
+                      LevelKernel kernel = LevelKernel::baseline) {
     std::vector<char> pixel_rows(buffer_bytes);
     std::string raster;
-    const bool written =
-        write_raster(grid, pixel_rows, [&raster](std::span<const std::span<const char>> pieces) {
+    const bool written = write_raster(
+        grid, pixel_rows,
+        [&raster](std::span<const std::span<const char>> pieces) {
             for (const std::span<const char> piece : pieces) {
                 raster.append(piece.data(), piece.size());
             }
             return true;
-        });
+        },
+        kernel);
     EXPECT_TRUE(written);
     return raster;
 }
@@ -142,7 +146,7 @@ TEST(ComputeLevels, RingOfSecondRowsAndColumnsIsMasked) {
     }
 }
 
-TEST(ComputeLevels, EveryKernelGivesTheBaselinesLevels) {
+TEST(ComputeLevels, EveryKernelGivesTheBaselinesLevelsAndColours) {
     // Any bits at all (not a number, infinities, subnormals, huge values)
     // and values about the range, in rows of a width that leaves a tail
     // after the vector lanes.
@@ -157,6 +161,7 @@ TEST(ComputeLevels, EveryKernelGivesTheBaselinesLevels) {
     for (const ValueRange range : {PERCENT, ValueRange{.maximum = 50.0F, .minimum = 10.0F}}) {
         compute_levels(canvas->values, range, canvas->grid, LevelKernel::baseline);
         const std::vector<std::int32_t> baseline = canvas->grid.levels;
+        const std::string baseline_raster = raster_of(canvas->grid);
         EXPECT_EQ(baseline[1003 * 5 + 7], discharge_level(canvas->values[1003 * 5 + 7], range));
         for (const LevelKernel kernel : {LevelKernel::avx2}) {
             if (!level_kernel_available(kernel)) {
@@ -166,6 +171,8 @@ TEST(ComputeLevels, EveryKernelGivesTheBaselinesLevels) {
             std::fill(canvas->grid.levels.begin(), canvas->grid.levels.end(), 0);
             compute_levels(canvas->values, range, canvas->grid, kernel);
             EXPECT_EQ(canvas->grid.levels, baseline) << static_cast<int>(kernel);
+            EXPECT_TRUE(raster_of(canvas->grid, 1 << 20, kernel) == baseline_raster)
+                << static_cast<int>(kernel);
         }
     }
 }
