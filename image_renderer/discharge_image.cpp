@@ -82,53 +82,26 @@ void colour_row_baseline(const std::int32_t* levels, std::size_t count, std::uin
     colour_row(levels, count, indices);
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-constexpr bool X86 = true;
-
-[[gnu::target("avx2")]] void level_row_avx2(const float* values, std::size_t count,
-                                            ValueRange range, std::int32_t* levels) {
+DISCHARGE_AVX2 void level_row_avx2(const float* values, std::size_t count, ValueRange range,
+                                   std::int32_t* levels) {
     level_row(values, count, range, levels);
 }
 
-[[gnu::target("avx2")]] void colour_row_avx2(const std::int32_t* levels, std::size_t count,
-                                             std::uint16_t* indices) {
+DISCHARGE_AVX2 void colour_row_avx2(const std::int32_t* levels, std::size_t count,
+                                    std::uint16_t* indices) {
     colour_row(levels, count, indices);
 }
-
-bool has_avx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}
-#else
-constexpr bool X86 = false;
-
-// Never called: no processor of the target has AVX2.
-void level_row_avx2(const float* values, std::size_t count, ValueRange range,
-                    std::int32_t* levels) {
-    level_row(values, count, range, levels);
-}
-
-void colour_row_avx2(const std::int32_t* levels, std::size_t count, std::uint16_t* indices) {
-    colour_row(levels, count, indices);
-}
-
-bool has_avx2() {
-    return false;
-}
-#endif
 
 using LevelRow = void (*)(const float*, std::size_t, ValueRange, std::int32_t*);
 using ColourRow = void (*)(const std::int32_t*, std::size_t, std::uint16_t*);
 
-LevelRow level_row_of(LevelKernel kernel) {
-    return kernel == LevelKernel::avx2 ? level_row_avx2 : level_row_baseline;
+LevelRow level_row_of(VectorKernel kernel) {
+    return kernel == VectorKernel::avx2 ? level_row_avx2 : level_row_baseline;
 }
 
-ColourRow colour_row_of(LevelKernel kernel) {
-    return kernel == LevelKernel::avx2 ? colour_row_avx2 : colour_row_baseline;
+ColourRow colour_row_of(VectorKernel kernel) {
+    return kernel == VectorKernel::avx2 ? colour_row_avx2 : colour_row_baseline;
 }
-
-LevelKernel widest_kernel();
 
 // One pixel row of grid row `levels`: five pixels of each cell's colour.
 // First the colour of every cell, in vector lanes, into `indices`; then one
@@ -217,27 +190,12 @@ Rgb level_colour(std::int32_t level) {
     return {252, 252, 0};
 }
 
-bool level_kernel_available(LevelKernel kernel) {
-    static const bool avx2 = X86 && has_avx2();
-    return kernel == LevelKernel::baseline || avx2;
-}
-
-namespace {
-
-LevelKernel widest_kernel() {
-    static const LevelKernel widest =
-        level_kernel_available(LevelKernel::avx2) ? LevelKernel::avx2 : LevelKernel::baseline;
-    return widest;
-}
-
-}  // namespace
-
 void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid) {
-    compute_levels(values, range, grid, widest_kernel());
+    compute_levels(values, range, grid, widest_vector_kernel());
 }
 
 void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid,
-                    LevelKernel kernel) {
+                    VectorKernel kernel) {
     const LevelRow level_row_with = level_row_of(kernel);
     const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
     const std::size_t nrows = static_cast<std::size_t>(grid.nrows);
@@ -276,11 +234,11 @@ void write_image_header(std::ostream& out, std::int32_t ncols, std::int32_t nrow
 }
 
 bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write) {
-    return write_raster(grid, pixel_rows, write, widest_kernel());
+    return write_raster(grid, pixel_rows, write, widest_vector_kernel());
 }
 
 bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write,
-                  LevelKernel kernel) {
+                  VectorKernel kernel) {
     const ColourRow colour_row_with = colour_row_of(kernel);
     const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
     const std::size_t pixel_row = ncols * CELL_ROW_BYTES;

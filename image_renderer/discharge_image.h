@@ -17,6 +17,7 @@
 #include "output_file.h"
 #include "run_input.h"
 #include "value_range.h"
+#include "vector_kernel.h"
 
 // Level of a cell drawn black: missing discharge, or the masked ring.
 inline constexpr std::int32_t MASK_LEVEL = -999;
@@ -72,14 +73,6 @@ std::int32_t discharge_level(float value, ValueRange range);
 // channel value is 252.
 Rgb level_colour(std::int32_t level);
 
-// The ways a row's levels and colours can be computed: the baseline, for
-// every processor of the target, and on x86 in AVX2 vector units. The widest
-// the processor has is chosen at run time; all give the same bytes.
-enum class LevelKernel { baseline, avx2 };
-
-// Whether this processor can compute levels with `kernel`.
-bool level_kernel_available(LevelKernel kernel);
-
 // Stores the level of every cell of one day's `values` (row index 0 first) in
 // `grid`, with the widest kernel available. The second row and column from
 // each edge form a masked ring whatever their values.
@@ -87,7 +80,7 @@ void compute_levels(const std::vector<float>& values, ValueRange range, LevelGri
 
 // As compute_levels(), with `kernel`, which must be available.
 void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid,
-                    LevelKernel kernel);
+                    VectorKernel kernel);
 
 // Reads the next day of the monthly file into canvas.values and fills
 // canvas.grid with its levels. Returns false if the data ran out before the
@@ -114,7 +107,7 @@ bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const Pi
 
 // As write_raster(), with `kernel`, which must be available.
 bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write,
-                  LevelKernel kernel);
+                  VectorKernel kernel);
 
 // Creates the image that will appear at `path` (under a temporary name until
 // complete) and writes the header. Returns false, having created nothing, if

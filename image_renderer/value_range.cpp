@@ -5,18 +5,19 @@
 #include <array>
 #include <vector>
 
+#include "vector_kernel.h"
+
 namespace {
 
-// The range of one block of values, as a sequential scan from
-// RANGE_SEARCH_START finds it. Sixteen independent lanes let the compiler
-// vectorise the scan; left-out values count as the start values, which never
-// change a lane (a maximum is never below -1, a minimum never above 10000).
-ValueRange block_value_range(std::span<const float> values) {
-    constexpr std::size_t LANES = 16;
-    std::array<float, LANES> high;
-    std::array<float, LANES> low;
-    high.fill(RANGE_SEARCH_START.maximum);
-    low.fill(RANGE_SEARCH_START.minimum);
+constexpr std::size_t LANES = 16;
+using Lanes = std::array<float, LANES>;
+
+// The scan of the whole groups of sixteen values, sixteen independent lanes
+// that the compiler vectorises, each kernel for its vector units. Left-out
+// values count as the start values, which never change a lane (a maximum is
+// never below -1, a minimum never above 10000). Returns the values scanned.
+[[gnu::always_inline]] inline std::size_t scan_lanes(std::span<const float> values, Lanes& high,
+                                                     Lanes& low) {
     std::size_t i = 0;
     for (; i + LANES <= values.size(); i += LANES) {
         for (std::size_t lane = 0; lane < LANES; ++lane) {
@@ -28,6 +29,26 @@ ValueRange block_value_range(std::span<const float> values) {
             low[lane] = down < low[lane] ? down : low[lane];
         }
     }
+    return i;
+}
+
+std::size_t scan_lanes_baseline(std::span<const float> values, Lanes& high, Lanes& low) {
+    return scan_lanes(values, high, low);
+}
+
+DISCHARGE_AVX2 std::size_t scan_lanes_avx2(std::span<const float> values, Lanes& high, Lanes& low) {
+    return scan_lanes(values, high, low);
+}
+
+// The range of one block of values, as a sequential scan from
+// RANGE_SEARCH_START finds it.
+ValueRange block_value_range(std::span<const float> values, VectorKernel kernel) {
+    Lanes high;
+    Lanes low;
+    high.fill(RANGE_SEARCH_START.maximum);
+    low.fill(RANGE_SEARCH_START.minimum);
+    std::size_t i = kernel == VectorKernel::avx2 ? scan_lanes_avx2(values, high, low)
+                                                 : scan_lanes_baseline(values, high, low);
     ValueRange range = RANGE_SEARCH_START;
     for (std::size_t lane = 0; lane < LANES; ++lane) {
         range.maximum = std::max(range.maximum, high[lane]);
@@ -63,7 +84,11 @@ ValueRange widen_value_range(ValueRange range, ValueRange by) {
 }
 
 ValueRange widen_value_range(ValueRange range, std::span<const float> values) {
-    return widen_value_range(range, block_value_range(values));
+    return widen_value_range(range, values, widest_vector_kernel());
+}
+
+ValueRange widen_value_range(ValueRange range, std::span<const float> values, VectorKernel kernel) {
+    return widen_value_range(range, block_value_range(values, kernel));
 }
 
 ValueRange find_value_range(DischargeFile& data, std::uint64_t value_count) {

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "run_input.h"
+#include "vector_kernel.h"
 
 // Discharge mapped to the ends of the colour ramp; minimum < maximum once
 // the driver has checked it. Build it with designated initialisers,
@@ -30,6 +31,9 @@ ValueRange widen_value_range(ValueRange range, ValueRange by);
 // the maximum, the smaller of minimum and value the minimum. Negative values
 // and values that are not numbers are left out.
 ValueRange widen_value_range(ValueRange range, std::span<const float> values);
+
+// As widen_value_range(range, values), with `kernel`, which must be available.
+ValueRange widen_value_range(ValueRange range, std::span<const float> values, VectorKernel kernel);
 
 // The range of the non-negative values among the next `value_count` values of
 // the file, from RANGE_SEARCH_START. Stops early, marking the file failed, if

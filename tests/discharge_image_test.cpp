@@ -29,7 +29,7 @@ LevelGrid grid_of(std::int32_t ncols, std::int32_t nrows, std::vector<std::int32
 // The raster written with room for `buffer_bytes` of pixel rows, as one
 // string, by `kernel`.
 std::string raster_of(const LevelGrid& grid, std::size_t buffer_bytes = 1 << 20,
-                      LevelKernel kernel = LevelKernel::baseline) {
+                      VectorKernel kernel = VectorKernel::baseline) {
     std::vector<char> pixel_rows(buffer_bytes);
     std::string raster;
     const bool written = write_raster(
@@ -159,12 +159,12 @@ TEST(ComputeLevels, EveryKernelGivesTheBaselinesLevelsAndColours) {
             i % 2 == 0 ? std::bit_cast<float>(static_cast<std::uint32_t>(random())) : about(random);
     }
     for (const ValueRange range : {PERCENT, ValueRange{.maximum = 50.0F, .minimum = 10.0F}}) {
-        compute_levels(canvas->values, range, canvas->grid, LevelKernel::baseline);
+        compute_levels(canvas->values, range, canvas->grid, VectorKernel::baseline);
         const std::vector<std::int32_t> baseline = canvas->grid.levels;
         const std::string baseline_raster = raster_of(canvas->grid);
         EXPECT_EQ(baseline[1003 * 5 + 7], discharge_level(canvas->values[1003 * 5 + 7], range));
-        for (const LevelKernel kernel : {LevelKernel::avx2}) {
-            if (!level_kernel_available(kernel)) {
+        for (const VectorKernel kernel : {VectorKernel::avx2}) {
+            if (!vector_kernel_available(kernel)) {
                 std::printf("kernel %d: not on this processor\n", static_cast<int>(kernel));
                 continue;
             }

@@ -50,18 +50,27 @@ TEST(WidenValueRange, SameBitsAsASequentialScanWhateverTheBlocks) {
         for (float& value : values) {
             value = pool[(next(kinds) + static_cast<std::uint32_t>(trial)) % std::size(pool)];
         }
-        ValueRange range = RANGE_SEARCH_START;
-        for (std::size_t start = 0; start < values.size();) {
-            const std::size_t length = std::min<std::size_t>(values.size() - start, next(70));
-            range = widen_value_range(range, std::span<const float>(values.data() + start, length));
-            start += length;
-        }
         const ValueRange expected = sequential_range(values);
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(range.maximum),
-                  std::bit_cast<std::uint32_t>(expected.maximum))
-            << "trial " << trial;
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(range.minimum),
-                  std::bit_cast<std::uint32_t>(expected.minimum))
-            << "trial " << trial;
+        // Every kernel this processor has, fed the same blocks.
+        const std::uint32_t blocks_seed = seed;
+        for (const VectorKernel kernel : {VectorKernel::baseline, VectorKernel::avx2}) {
+            if (!vector_kernel_available(kernel)) {
+                continue;
+            }
+            seed = blocks_seed;
+            ValueRange range = RANGE_SEARCH_START;
+            for (std::size_t start = 0; start < values.size();) {
+                const std::size_t length = std::min<std::size_t>(values.size() - start, next(70));
+                range = widen_value_range(
+                    range, std::span<const float>(values.data() + start, length), kernel);
+                start += length;
+            }
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(range.maximum),
+                      std::bit_cast<std::uint32_t>(expected.maximum))
+                << "trial " << trial << ", kernel " << static_cast<int>(kernel);
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(range.minimum),
+                      std::bit_cast<std::uint32_t>(expected.minimum))
+                << "trial " << trial << ", kernel " << static_cast<int>(kernel);
+        }
     }
 }
