@@ -12,12 +12,23 @@ namespace {
 constexpr std::size_t LANES = 16;
 using Lanes = std::array<float, LANES>;
 
+// What the lanes found, and how many values they scanned.
+struct LaneRanges {
+    Lanes high;
+    Lanes low;
+    std::size_t scanned = 0;
+};
+
 // The scan of the whole groups of sixteen values, sixteen independent lanes
 // that the compiler vectorises, each kernel for its vector units. Left-out
 // values count as the start values, which never change a lane (a maximum is
-// never below -1, a minimum never above 10000). Returns the values scanned.
-[[gnu::always_inline]] inline std::size_t scan_lanes(std::span<const float> values, Lanes& high,
-                                                     Lanes& low) {
+// never below -1, a minimum never above 10000). The lanes are local, so that
+// no store to them can alias the values.
+[[gnu::always_inline]] inline LaneRanges scan_lanes(std::span<const float> values) {
+    Lanes high;
+    Lanes low;
+    high.fill(RANGE_SEARCH_START.maximum);
+    low.fill(RANGE_SEARCH_START.minimum);
     std::size_t i = 0;
     for (; i + LANES <= values.size(); i += LANES) {
         for (std::size_t lane = 0; lane < LANES; ++lane) {
@@ -29,26 +40,25 @@ using Lanes = std::array<float, LANES>;
             low[lane] = down < low[lane] ? down : low[lane];
         }
     }
-    return i;
+    return {high, low, i};
 }
 
-std::size_t scan_lanes_baseline(std::span<const float> values, Lanes& high, Lanes& low) {
-    return scan_lanes(values, high, low);
+LaneRanges scan_lanes_baseline(std::span<const float> values) {
+    return scan_lanes(values);
 }
 
-DISCHARGE_AVX2 std::size_t scan_lanes_avx2(std::span<const float> values, Lanes& high, Lanes& low) {
-    return scan_lanes(values, high, low);
+DISCHARGE_AVX2 LaneRanges scan_lanes_avx2(std::span<const float> values) {
+    return scan_lanes(values);
 }
 
 // The range of one block of values, as a sequential scan from
 // RANGE_SEARCH_START finds it.
 ValueRange block_value_range(std::span<const float> values, VectorKernel kernel) {
-    Lanes high;
-    Lanes low;
-    high.fill(RANGE_SEARCH_START.maximum);
-    low.fill(RANGE_SEARCH_START.minimum);
-    std::size_t i = kernel == VectorKernel::avx2 ? scan_lanes_avx2(values, high, low)
-                                                 : scan_lanes_baseline(values, high, low);
+    const LaneRanges lanes =
+        kernel == VectorKernel::avx2 ? scan_lanes_avx2(values) : scan_lanes_baseline(values);
+    const Lanes& high = lanes.high;
+    const Lanes& low = lanes.low;
+    std::size_t i = lanes.scanned;
     ValueRange range = RANGE_SEARCH_START;
     for (std::size_t lane = 0; lane < LANES; ++lane) {
         range.maximum = std::max(range.maximum, high[lane]);

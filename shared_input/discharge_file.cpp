@@ -112,13 +112,14 @@ std::size_t read_discharge_values(DischargeFile& file, std::span<float> values) 
         return 0;
     }
     // Read the stored bytes straight into the floats' memory, then decode
-    // each in place. On a little-endian host the compiler makes the decoding
-    // a plain copy; on others it swaps the bytes.
+    // each in place where the host's byte order is not the file's: on a
+    // little-endian host the bytes read are the floats already.
     char* bytes = reinterpret_cast<char*>(values.data());
     file.stream.read(bytes, static_cast<std::streamsize>(values.size_bytes()));
     const std::size_t count =
         static_cast<std::size_t>(file.stream.gcount()) / DISCHARGE_VALUE_BYTES;
-    for (std::size_t i = 0; i < count; ++i) {
+    const bool stored_order = std::endian::native == std::endian::little;
+    for (std::size_t i = 0; i < count && !stored_order; ++i) {
         unsigned char stored[DISCHARGE_VALUE_BYTES];
         std::memcpy(stored, &values[i], sizeof stored);
         values[i] = decode_discharge_value(stored);
