@@ -12,6 +12,14 @@ std::string image_file_name(std::int32_t year, std::int32_t month, std::int32_t 
     return name;
 }
 
+namespace {
+
+// Days of fewer cells are read and levelled in less time than a thread takes
+// to start: those are read between the images instead.
+constexpr std::size_t OVERLAP_CELLS = 16384;
+
+}  // namespace
+
 DrawingResult draw_month(DischargeFile& data, YearMonth month, std::int32_t day_count,
                          ValueRange range, DayCanvas& canvas, const BeforeDay& before_day) {
     // While a day's image is written, which is mostly the system's work, a
@@ -37,12 +45,15 @@ DrawingResult draw_month(DischargeFile& data, YearMonth month, std::int32_t day_
             next_read = fill_level_grid(data, range, canvas.values, canvas.next_grid);
         };
         std::jthread helper;
-        if (day < day_count) {
+        if (day < day_count && canvas.values.size() >= OVERLAP_CELLS) {
             try {
                 helper = std::jthread(read_next);
             } catch (const std::system_error&) {
-                read_next();  // no thread to be had: one thing after the other
+                // No thread to be had: one thing after the other.
             }
+        }
+        if (day < day_count && !helper.joinable()) {
+            read_next();
         }
         const bool written = write_discharge_raster(image, canvas);
         if (helper.joinable()) {
