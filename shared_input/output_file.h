@@ -11,15 +11,21 @@
 // A run interrupted from outside (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE;
 // on Windows Ctrl-C, Ctrl-Break and closing the console) removes every
 // temporary file it has open, on whichever thread, before it ends as the
-// interruption would. After SIGKILL or a crash at most those temporary files
-// are left: one for each output that was open.
+// interruption would (on Windows also at logoff and shutdown). After SIGKILL
+// or a crash at most those temporary files are left: one for each output that
+// was open. A writer holds its temporary file locked while it is open, so
+// that a later run can tell such leftovers from the files of a run still
+// writing, and remove them (remove_abandoned_temporaries()).
 #ifndef DISCHARGE_SHARED_INPUT_OUTPUT_FILE_H
 #define DISCHARGE_SHARED_INPUT_OUTPUT_FILE_H
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
+#include <system_error>
 
 // Outputs that may be open at once in a process, on any of its threads: the
 // interruption handler knows each by its temporary name, in a table of this
@@ -37,9 +43,16 @@ struct OutputFile {
     std::string final_path;
     std::string temporary_path;  // empty when no temporary file exists
     bool text = false;           // line ends are written as the platform's text files end them
-    bool failed = false;         // a write failed: the file cannot be committed
+    bool failed = false;         // a write failed: the output was discarded
     std::intptr_t handle = -1;   // the file descriptor, or the Windows file handle
     int entry = -1;              // its entry in the table of open temporaries; -1 when closed
+    // Why the last step failed, in words that are the same on every system
+    // ("No space left on device", "Permission denied", ...): set whenever
+    // create_output_file(), write_output_file(), write_output_pieces() or
+    // commit_output_file() returns false. Setting it may throw
+    // std::bad_alloc, but only once the temporary file is gone, or before it
+    // exists.
+    std::string reason;
 };
 
 // Creates the temporary file of an output whose final name is `final_path`,
@@ -48,10 +61,12 @@ struct OutputFile {
 // nothing, when the directory does not exist or cannot be written, when the
 // final name is a directory, or when OPEN_OUTPUT_LIMIT outputs are open.
 // May throw std::bad_alloc, but only before anything exists.
+// The temporary file stays locked against other runs while it is open.
 bool create_output_file(OutputFile& file, const std::string& final_path, bool text);
 
 // Appends `size` bytes. Returns false if they could not all be written (a
-// full disk, an I/O error) or an earlier write failed.
+// full disk, an I/O error), having removed the temporary file, or if an
+// earlier write failed.
 bool write_output_file(OutputFile& file, const char* bytes, std::size_t size);
 
 // Appends the pieces in order, in one call to the system where it can gather
@@ -66,6 +81,40 @@ bool commit_output_file(OutputFile& file);
 
 // Closes and removes the temporary file, if any.
 void discard_output_file(OutputFile& file);
+
+// The words for a system error: the same fixed texts as `OutputFile::reason`.
+// For the errors of std::filesystem, of either category, on every system.
+std::string reason_text(const std::error_code& error);
+
+// Removes, in `folder`, the temporary files of outputs whose final name (file
+// name only) `belongs` accepts and that no live run is writing: not open by
+// any process (POSIX: an exclusive flock can be taken; Windows: it can be
+// opened with no sharing) and last written before `started` (a file made
+// after that may belong to a writer that has not yet locked it). Returns how
+// many were removed. Never throws for a file system error.
+std::size_t remove_abandoned_temporaries(
+    const std::string& folder, const std::function<bool(const std::string& final_name)>& belongs,
+    std::filesystem::file_time_type started);
+
+// An exclusive advisory lock on a file, held while the FileLock lives: one
+// run at a time for a unit of work. Destruction releases and closes it.
+struct FileLock {
+    FileLock() = default;
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    std::intptr_t handle = -1;  // the file descriptor, or the Windows file handle
+};
+
+enum class Locking { locked, busy, failed };
+
+// Opens `path`, creating it if missing (it is never removed: removing a lock
+// file races with another run taking it), and takes an exclusive lock without
+// waiting. `busy` when another process (or another FileLock in this process)
+// holds it; `failed`, with `reason` set, when the file cannot be opened or
+// locked. A lock that `lock` held before is released first.
+Locking lock_file(FileLock& lock, const std::string& path, std::string& reason);
 
 // Installs the handlers that remove the temporary files of an interrupted run.
 // Called once, by a program's entry, before the run and before any thread is

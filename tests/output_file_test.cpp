@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <latch>
 #include <new>
+#include <set>
 #include <thread>
 
 #include "run_tree.h"
@@ -13,6 +15,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 #endif
@@ -135,6 +138,7 @@ TEST(OutputFile, DiscardedOrAbandonedLeavesNothing) {
         discard_output_file(file);
         EXPECT_FALSE(write_output_file(file, "more", 4));
         EXPECT_FALSE(commit_output_file(file));
+        EXPECT_EQ(file.reason, "the output is not open");
 
         OutputFile abandoned;
         ASSERT_TRUE(create_output_file(abandoned, final_path, true));
@@ -149,16 +153,187 @@ TEST(OutputFile, CannotBeCreatedWhereNoFileCanBe) {
     RunTree tree;
     std::filesystem::create_directory(tree.output / "taken_discharge.dat");
     write_text(tree.output / "image", "a file, not a folder");
-    const std::filesystem::path places[] = {
-        tree.output / "taken_discharge.dat",  // a directory has the name
-        tree.output / "missing" / "x.ppm",    // no such folder
-        tree.output / "image" / "x.ppm",      // the folder is a file
+    const struct {
+        std::filesystem::path place;
+        const char* reason;
+    } places[] = {
+        {tree.output / "taken_discharge.dat", "Is a directory"},
+        {tree.output / "missing" / "x.ppm", "No such file or directory"},
+#ifdef _WIN32
+        // Windows tells a file in the way as a missing folder.
+        {tree.output / "image" / "x.ppm", "No such file or directory"},
+#else
+        {tree.output / "image" / "x.ppm", "Not a directory"},
+#endif
     };
     for (const auto& place : places) {
         OutputFile file;
-        EXPECT_FALSE(create_output_file(file, place.string(), false)) << place;
+        EXPECT_FALSE(create_output_file(file, place.place.string(), false)) << place.place;
+        EXPECT_EQ(file.reason, place.reason) << place.place;
     }
     EXPECT_EQ(files_in(tree.output), (std::vector<std::string>{"image", "taken_discharge.dat"}));
+}
+
+TEST(OutputFile, NoMoreThanTheTableHoldsAreOpenAtOnce) {
+    RunTree tree;
+    std::vector<OutputFile> open(OPEN_OUTPUT_LIMIT);
+    for (std::size_t i = 0; i < open.size(); ++i) {
+        ASSERT_TRUE(create_output_file(open[i], (tree.output / std::to_string(i)).string(), false));
+    }
+    OutputFile one_more;
+    EXPECT_FALSE(create_output_file(one_more, (tree.output / "more").string(), false));
+    EXPECT_EQ(one_more.reason, "more than 64 outputs open at once");
+    EXPECT_EQ(files_in(tree.output).size(), OPEN_OUTPUT_LIMIT);
+
+    ASSERT_TRUE(commit_output_file(open[5]));
+    EXPECT_TRUE(create_output_file(one_more, (tree.output / "more").string(), false));
+    EXPECT_EQ(one_more.reason, "");
+}
+
+#ifndef _WIN32
+TEST(OutputFile, AFullDiskEndsTheOutputAndTellsWhy) {
+    // The temporary file's descriptor writes to /dev/full, where every write
+    // fails as on a full disk.
+    RunTree tree;
+    const std::filesystem::path final_path = tree.output / "201907_   3_discharge.ppm";
+    write_text(final_path, "an older image");
+    OutputFile file;
+    ASSERT_TRUE(create_output_file(file, final_path.string(), false));
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    ASSERT_EQ(dup2(full, static_cast<int>(file.handle)), file.handle);
+    close(full);
+
+    EXPECT_FALSE(write_output_file(file, "P6\n", 3));
+    EXPECT_EQ(file.reason, "No space left on device");
+    // The temporary file is gone at once; the older image stays.
+    EXPECT_EQ(files_in(tree.output), std::vector<std::string>{"201907_   3_discharge.ppm"});
+    EXPECT_FALSE(write_output_file(file, "P6\n", 3));
+    EXPECT_FALSE(commit_output_file(file));
+    EXPECT_EQ(file.reason, "No space left on device");
+    EXPECT_EQ(read_bytes(final_path), "an older image");
+}
+#endif
+
+TEST(OutputFile, ReasonsReadTheSameOnEverySystem) {
+    const struct {
+        std::error_code error;
+        const char* reason;
+    } errors[] = {
+        {std::make_error_code(std::errc::no_space_on_device), "No space left on device"},
+        {std::make_error_code(std::errc::no_such_file_or_directory), "No such file or directory"},
+        {std::make_error_code(std::errc::permission_denied), "Permission denied"},
+        {std::make_error_code(std::errc::is_a_directory), "Is a directory"},
+        {std::make_error_code(std::errc::read_only_file_system), "Read-only file system"},
+        {std::make_error_code(std::errc::file_exists), "File exists"},
+#ifdef _WIN32
+        {{ERROR_DISK_FULL, std::system_category()}, "No space left on device"},
+        {{ERROR_HANDLE_DISK_FULL, std::system_category()}, "No space left on device"},
+        {{ERROR_FILE_NOT_FOUND, std::system_category()}, "No such file or directory"},
+        {{ERROR_PATH_NOT_FOUND, std::system_category()}, "No such file or directory"},
+        {{ERROR_ACCESS_DENIED, std::system_category()}, "Permission denied"},
+        {{ERROR_WRITE_PROTECT, std::system_category()}, "Read-only file system"},
+        {{ERROR_ALREADY_EXISTS, std::system_category()}, "File exists"},
+        {{1295, std::system_category()}, "Disk quota exceeded"},
+#else
+        {{EDQUOT, std::generic_category()}, "Disk quota exceeded"},
+        {{ENOSPC, std::system_category()}, "No space left on device"},
+        {{EACCES, std::system_category()}, "Permission denied"},
+#endif
+    };
+    for (const auto& error : errors) {
+        EXPECT_EQ(reason_text(error.error), error.reason) << error.error.message();
+    }
+
+    // As std::filesystem reports them.
+    RunTree tree;
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::file_size(tree.output / "missing", error), std::uintmax_t(-1));
+    EXPECT_EQ(reason_text(error), "No such file or directory");
+    EXPECT_EQ(std::filesystem::file_size(tree.output, error), std::uintmax_t(-1));
+    EXPECT_EQ(reason_text(error), "Is a directory");
+#ifdef _WIN32
+    // Others in the system's own words, without the line end and full stop.
+    const std::string shared = reason_text({ERROR_SHARING_VIOLATION, std::system_category()});
+    EXPECT_FALSE(shared.empty());
+    EXPECT_EQ(shared.find_last_of(".\r\n"), std::string::npos) << shared;
+#endif
+}
+
+TEST(FileLock, OneHolderAtATime) {
+    RunTree tree;
+    const std::string path = (tree.output / "201907.lock").string();
+    std::string reason;
+    {
+        FileLock first;
+        ASSERT_EQ(lock_file(first, path, reason), Locking::locked) << reason;
+        FileLock second;
+        EXPECT_EQ(lock_file(second, path, reason), Locking::busy);
+        EXPECT_EQ(second.handle, -1);
+    }
+    FileLock again;
+    EXPECT_EQ(lock_file(again, path, reason), Locking::locked) << reason;
+    // The lock file stays.
+    EXPECT_EQ(files_in(tree.output), std::vector<std::string>{"201907.lock"});
+
+    const struct {
+        std::filesystem::path path;
+        const char* reason;
+    } unlockable[] = {
+        {tree.output / "missing" / "201907.lock", "No such file or directory"},
+        {tree.output, "Is a directory"},
+    };
+    for (const auto& place : unlockable) {
+        FileLock lock;
+        reason.clear();
+        EXPECT_EQ(lock_file(lock, place.path.string(), reason), Locking::failed) << place.path;
+        EXPECT_EQ(reason, place.reason) << place.path;
+    }
+}
+
+TEST(OutputFile, AbandonedTemporariesAreRemovedLiveOnesKept) {
+    RunTree tree;
+    const auto started = std::filesystem::file_time_type::clock::now() + std::chrono::hours(1);
+    // The leftover of a killed run, and its output's folder in the way of
+    // a temporary name.
+    write_text(tree.output / ".a.ppm.0123456789abcdef.tmp", "half an image");
+    std::filesystem::create_directory(tree.output / ".a.ppm.1111111111111111.tmp");
+    // Made after the cleanup started: perhaps a writer that has not locked
+    // it yet.
+    write_text(tree.output / ".a.ppm.fedcba9876543210.tmp", "a new image");
+    std::filesystem::last_write_time(tree.output / ".a.ppm.fedcba9876543210.tmp",
+                                     started + std::chrono::hours(1));
+    // Another output's, and names that are no temporary file's.
+    const std::vector<std::string> others = {
+        ".b.ppm.0123456789abcdef.tmp", ".a.ppm.ABCDEF0123456789.tmp", "a.ppm.0123456789abcdef.tmp",
+        ".a.ppm.0123456789abcde.tmp",  "..0123456789abcdef.tmp",      "a.ppm",
+    };
+    for (const std::string& name : others) {
+        write_text(tree.output / name, "kept");
+    }
+    // Being written by a live run.
+    OutputFile live;
+    ASSERT_TRUE(create_output_file(live, (tree.output / "a.ppm").string(), false));
+    ASSERT_TRUE(write_output_file(live, "P6\n", 3));
+    const std::string live_name = std::filesystem::path(live.temporary_path).filename().string();
+
+    std::set<std::string> asked;
+    const auto belongs = [&](const std::string& final_name) {
+        asked.insert(final_name);
+        return final_name == "a.ppm";
+    };
+    EXPECT_EQ(remove_abandoned_temporaries(tree.output.string(), belongs, started), 1U);
+    EXPECT_EQ(asked, (std::set<std::string>{"a.ppm", "b.ppm"}));
+    std::vector<std::string> kept = others;
+    kept.insert(kept.end(),
+                {".a.ppm.1111111111111111.tmp", ".a.ppm.fedcba9876543210.tmp", live_name});
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(files_in(tree.output), kept);
+
+    ASSERT_TRUE(commit_output_file(live));
+    EXPECT_EQ(read_bytes(tree.output / "a.ppm"), "P6\n");
+    // Once committed, nothing of it is left to remove.
+    EXPECT_EQ(remove_abandoned_temporaries(tree.output.string(), belongs, started), 0U);
 }
 
 TEST(OutputFile, MemoryRunningOutWhileCreatingLeavesNothing) {
