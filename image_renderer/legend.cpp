@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -66,11 +67,21 @@ struct Canvas {
     }
 };
 
+// The columns that `text` covers, centred on column `centre` where the
+// picture leaves room for it, else against the picture's edge.
+struct Span {
+    int left = 0;
+    int right = 0;  // one past the last column
+};
+Span text_span(const std::string& text, int centre) {
+    const int width = static_cast<int>(text.size()) * ADVANCE - SCALE;
+    const int left = std::max(0, std::min(centre - width / 2, WIDTH - width));
+    return {left, left + width};
+}
+
 // Writes `text` centred on column `centre`, its top at `top`.
 void write_text(Canvas& canvas, const std::string& text, int centre, int top) {
-    const int width = static_cast<int>(text.size()) * ADVANCE - SCALE;
-    int left = centre - width / 2;
-    left = std::max(0, std::min(left, WIDTH - width));
+    int left = text_span(text, centre).left;
     for (const char character : text) {
         if (const Glyph* glyph = glyph_of(character)) {
             for (int row = 0; row < GLYPH_HEIGHT; ++row) {
@@ -116,7 +127,56 @@ double value_at_level(std::int32_t level, ValueRange range) {
                share;
 }
 
+// Whether the texts of labels `a` and `b`, in the same row, come closer than
+// the space of a character.
+bool crowded(const LegendLabel& a, const LegendLabel& b) {
+    const Span first = text_span(a.text, a.column);
+    const Span second = text_span(b.text, b.column);
+    return first.left < second.right + ADVANCE && second.left < first.right + ADVANCE;
+}
+
 }  // namespace
+
+std::vector<LegendLabel> legend_labels(ValueRange range) {
+    // The ends, with the range's own values, and between them the first
+    // columns at cyan (level 63), green (127) and yellow (191). A mark that
+    // the ramp reaches only at its last column would take the maximum's
+    // place: it is left out. (Below a negative minimum the ramp is black up
+    // to zero discharge, and then jumps to a level reached nowhere before.)
+    std::vector<LegendLabel> labels{{RAMP_LEFT, 0, value_text(range.minimum)}};
+    const std::array<std::int32_t, 3> marked_levels = {63, 127, 191};
+    std::size_t next_mark = 0;
+    for (int x = 1; x < RAMP - 1 && next_mark < marked_levels.size(); ++x) {
+        if (discharge_level(ramp_value(x, range), range) >= marked_levels[next_mark]) {
+            labels.push_back(
+                {RAMP_LEFT + x, 0, value_text(value_at_level(marked_levels[next_mark], range))});
+            ++next_mark;
+        }
+    }
+    labels.push_back({RAMP_LEFT + RAMP - 1, 0, value_text(range.maximum)});
+    // Alternately in the two rows, so that the labels of nearby ticks (the
+    // minimum and cyan, at 6 % of the range) do not meet. Where two in a row
+    // still would, the later mark gives way, and never an end: the rows are
+    // then dealt again without it.
+    for (;;) {
+        for (std::size_t i = 0; i < labels.size(); ++i) {
+            labels[i].row = static_cast<int>(i % 2);
+        }
+        std::size_t giving_way = 0;  // none: the minimum never gives way
+        for (std::size_t later = 2; later < labels.size() && giving_way == 0; ++later) {
+            for (std::size_t earlier = later % 2; earlier < later; earlier += 2) {
+                if (crowded(labels[earlier], labels[later])) {
+                    giving_way = later + 1 < labels.size() ? later : earlier;
+                    break;
+                }
+            }
+        }
+        if (giving_way == 0) {
+            return labels;
+        }
+        labels.erase(labels.begin() + static_cast<std::ptrdiff_t>(giving_way));
+    }
+}
 
 Picture draw_legend(ValueRange range) {
     Picture picture{WIDTH, HEIGHT,
@@ -130,38 +190,24 @@ Picture draw_legend(ValueRange range) {
             canvas.at(WIDTH - 1 - x, y) = above;
         }
     }
-    // The labelled columns: the ends, and the first columns at cyan (level
-    // 63), green (127) and yellow (191), alternately in the two rows.
-    const std::array<std::int32_t, 3> marked_levels = {63, 127, 191};
-    std::size_t next_mark = 0;
-    int labels = 0;
     for (int x = 0; x < RAMP; ++x) {
-        const float value = ramp_value(x, range);
-        const std::int32_t level = discharge_level(value, range);
+        const Rgb colour = level_colour(discharge_level(ramp_value(x, range), range));
         for (int y = 0; y < BAR; ++y) {
-            canvas.at(RAMP_LEFT + x, y) = level_colour(level);
+            canvas.at(RAMP_LEFT + x, y) = colour;
         }
-        double label = static_cast<double>(value);
-        bool labelled = x == 0 || x == RAMP - 1;
-        if (next_mark < marked_levels.size() && level >= marked_levels[next_mark]) {
-            label = value_at_level(marked_levels[next_mark], range);
-            labelled = true;
-            ++next_mark;
-        }
-        if (!labelled) {
-            continue;
-        }
-        const int row = labels++ % 2;
-        const int tick_end = BAR + TICK + row * LINE;
+    }
+    // Each label below its tick, which reaches down to its row.
+    for (const LegendLabel& label : legend_labels(range)) {
+        const int tick_end = BAR + TICK + label.row * LINE;
         for (int y = BAR; y < tick_end; ++y) {
-            canvas.at(RAMP_LEFT + x, y) = BLACK;
+            canvas.at(label.column, y) = BLACK;
         }
-        write_text(canvas, value_text(label), RAMP_LEFT + x, tick_end + 2);
+        write_text(canvas, label.text, label.column, tick_end + 2);
     }
     return picture;
 }
 
-bool write_picture(const std::string& path, const Picture& picture) {
+bool write_picture(const std::string& path, const Picture& picture, std::string& reason) {
     std::string bytes =
         "P6\n" + std::to_string(picture.width) + " " + std::to_string(picture.height) + "\n255\n";
     for (const Rgb& pixel : picture.pixels) {
@@ -169,6 +215,10 @@ bool write_picture(const std::string& path, const Picture& picture) {
                   static_cast<char>(pixel.blue)};
     }
     OutputFile file;
-    return create_output_file(file, path, false) &&
-           write_output_file(file, bytes.data(), bytes.size()) && commit_output_file(file);
+    if (create_output_file(file, path, false) &&
+        write_output_file(file, bytes.data(), bytes.size()) && commit_output_file(file)) {
+        return true;
+    }
+    reason = file.reason;
+    return false;
 }

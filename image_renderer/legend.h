@@ -16,12 +16,26 @@ struct Picture {
     std::vector<Rgb> pixels;  // rows from the top, each from the left
 };
 
+// A value written below the ramp: the picture column of its tick, the row of
+// labels it is written in (0 the upper, 1 the lower), and its text.
+struct LegendLabel {
+    int column = 0;
+    int row = 0;
+    std::string text;
+};
+
+// The labels of the legend of `range`, from left to right: always the
+// range's own minimum and maximum under the ends of the ramp, and between
+// them the discharge where the ramp first reaches cyan, green and yellow,
+// each unless it falls on an end or its text would crowd another in its row.
+std::vector<LegendLabel> legend_labels(ValueRange range);
+
 // The legend of `range` (minimum below maximum), drawn with the images' own
 // level and colour functions: the ramp is linear in discharge.
 Picture draw_legend(ValueRange range);
 
-// Writes `picture` to `path` as a binary PPM, whole or not at all. False if
-// it cannot be created or written.
-bool write_picture(const std::string& path, const Picture& picture);
+// Writes `picture` to `path` as a binary PPM, whole or not at all. False,
+// with `reason` in the system's words, if it cannot be created or written.
+bool write_picture(const std::string& path, const Picture& picture, std::string& reason);
 
 #endif  // DISCHARGE_IMAGE_RENDERER_LEGEND_H
