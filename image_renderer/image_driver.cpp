@@ -69,11 +69,12 @@ std::optional<ValueRange> choose_value_range(std::istream& in, std::ostream& con
 // rewriting one progress line, and words how it ended.
 int draw_images(std::istream& in, std::ostream& console, DischargeFile& data, YearMonth month,
                 std::int32_t day_count, ValueRange range, DayCanvas& canvas) {
-    const DrawingResult result = draw_month(data, month, day_count, range, canvas,
-                                            [&console](std::int32_t, const std::string& name) {
-                                                // Each day's progress line overwrites the last one.
-                                                console << "Write " << name << '\r' << std::flush;
-                                            });
+    DayHooks hooks;
+    hooks.before = [&console](std::int32_t, const std::string& name) {
+        // Each day's progress line overwrites the last one.
+        console << "Write " << name << '\r' << std::flush;
+    };
+    const DrawingResult result = draw_month(data, month, day_count, range, canvas, hooks);
     switch (result.outcome) {
         case DrawingOutcome::image_not_created:
             return fail(console, "Image output file cannot open.");
@@ -81,7 +82,10 @@ int draw_images(std::istream& in, std::ostream& console, DischargeFile& data, Ye
             return fail_drawing_data(in, console);
         case DrawingOutcome::image_not_written:
             return fail(console, "Image output file cannot write.");
+        case DrawingOutcome::out_of_memory:
+            return fail(console, "Not enough memory to draw the images.");
         case DrawingOutcome::done:
+        case DrawingOutcome::stopped:  // no hook asks to stop here
             break;
     }
     console << std::endl;

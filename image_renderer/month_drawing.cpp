@@ -1,6 +1,9 @@
 #include "month_drawing.h"
 
 #include <cstdio>
+#include <exception>
+#include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -18,52 +21,125 @@ namespace {
 // to start: those are read between the images instead.
 constexpr std::size_t OVERLAP_CELLS = 16384;
 
+// How reading a day ended. An exception is kept rather than thrown, so that
+// a read on the helper thread reaches the calling thread, and at the day it
+// belongs to.
+struct DayRead {
+    enum End { complete, ran_out, out_of_memory, thrown } end = complete;
+    std::exception_ptr exception;  // for `thrown`
+};
+
+DayRead read_day(DischargeFile& data, ValueRange range, std::vector<float>& values,
+                 LevelGrid& grid) noexcept {
+    try {
+        return {fill_level_grid(data, range, values, grid) ? DayRead::complete : DayRead::ran_out,
+                nullptr};
+    } catch (const std::bad_alloc&) {
+        return {DayRead::out_of_memory, nullptr};
+    } catch (...) {
+        return {DayRead::thrown, std::current_exception()};
+    }
+}
+
+// Draws `day`, whose levels were read into canvas.grid as `day_read` tells,
+// and reads the next day into canvas.next_grid as `next_read` tells. Returns
+// how the month ends at this day, or nullopt to go on.
+// How the month ends at a day whose data was read as `day_read` tells, or
+// nullopt if it goes on.
+std::optional<DrawingOutcome> read_outcome(const DayRead& day_read) {
+    switch (day_read.end) {
+        case DayRead::complete:
+            return std::nullopt;
+        case DayRead::ran_out:
+            return DrawingOutcome::data_ran_out;
+        case DayRead::out_of_memory:
+            return DrawingOutcome::out_of_memory;
+        case DayRead::thrown:
+            std::rethrow_exception(day_read.exception);
+    }
+    return std::nullopt;
+}
+
+std::optional<DrawingOutcome> draw_day(DischargeFile& data, YearMonth month, std::int32_t day,
+                                       std::int32_t day_count, ValueRange range, DayCanvas& canvas,
+                                       const DayHooks& hooks, const DayRead& day_read,
+                                       DayRead& next_read, std::string& reason) {
+    const auto read_next = [&] {
+        next_read = read_day(data, range, canvas.values, canvas.next_grid);
+    };
+    if (hooks.wanted && !hooks.wanted(day)) {
+        const std::optional<DrawingOutcome> end = read_outcome(day_read);
+        if (!end && day < day_count) {
+            read_next();
+        }
+        return end;
+    }
+    const std::string name = image_file_name(month.year, month.month, day);
+    if (hooks.before) {
+        hooks.before(day, name);
+    }
+    // The image appears under its name only once complete: a failure, an
+    // exception or an interruption leaves no part of it behind.
+    OutputFile image;
+    if (!open_discharge_image(image, name, canvas.grid.ncols, canvas.grid.nrows)) {
+        reason = image.reason;
+        return DrawingOutcome::image_not_created;
+    }
+    if (const std::optional<DrawingOutcome> end = read_outcome(day_read)) {
+        return end;
+    }
+    std::jthread helper;
+    if (day < day_count && canvas.values.size() >= OVERLAP_CELLS) {
+        try {
+            helper = std::jthread(read_next);
+        } catch (const std::system_error&) {
+            // No thread to be had: one thing after the other.
+        } catch (const std::bad_alloc&) {
+            // Nor memory for one: the same.
+        }
+    }
+    if (day < day_count && !helper.joinable()) {
+        read_next();
+    }
+    const bool written = write_discharge_raster(image, canvas);
+    if (helper.joinable()) {
+        helper.join();
+    }
+    if (!written) {
+        reason = image.reason;
+        return DrawingOutcome::image_not_written;
+    }
+    if (hooks.after && !hooks.after(day, name)) {
+        return DrawingOutcome::stopped;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 DrawingResult draw_month(DischargeFile& data, YearMonth month, std::int32_t day_count,
-                         ValueRange range, DayCanvas& canvas, const BeforeDay& before_day) {
+                         ValueRange range, DayCanvas& canvas, const DayHooks& hooks) {
     // While a day's image is written, which is mostly the system's work, a
     // helper thread reads the next day and computes its levels on the other
     // core. Each outcome is still reported at its day, in the order of a
     // plain loop: the progress line, the image created, the day's data, the
     // image written.
-    bool day_read = fill_level_grid(data, range, canvas);
+    DayRead day_read = read_day(data, range, canvas.values, canvas.grid);
     for (std::int32_t day = 1; day <= day_count; ++day) {
-        const std::string name = image_file_name(month.year, month.month, day);
-        before_day(day, name);
-        // The image appears under its name only once complete: a failure or
-        // an interruption leaves no part of it behind.
-        OutputFile image;
-        if (!open_discharge_image(image, name, canvas.grid.ncols, canvas.grid.nrows)) {
-            return {DrawingOutcome::image_not_created, day};
-        }
-        if (!day_read) {
-            return {DrawingOutcome::data_ran_out, day};
-        }
-        bool next_read = false;
-        const auto read_next = [&] {
-            next_read = fill_level_grid(data, range, canvas.values, canvas.next_grid);
-        };
-        std::jthread helper;
-        if (day < day_count && canvas.values.size() >= OVERLAP_CELLS) {
-            try {
-                helper = std::jthread(read_next);
-            } catch (const std::system_error&) {
-                // No thread to be had: one thing after the other.
+        DayRead next_read;
+        std::string reason;
+        try {
+            const std::optional<DrawingOutcome> end = draw_day(
+                data, month, day, day_count, range, canvas, hooks, day_read, next_read, reason);
+            if (end) {
+                return {*end, day, reason};
             }
-        }
-        if (day < day_count && !helper.joinable()) {
-            read_next();
-        }
-        const bool written = write_discharge_raster(image, canvas);
-        if (helper.joinable()) {
-            helper.join();
-        }
-        if (!written) {
-            return {DrawingOutcome::image_not_written, day};
+        } catch (const std::bad_alloc&) {
+            // The image under way was removed as the exception passed.
+            return {DrawingOutcome::out_of_memory, day, ""};
         }
         std::swap(canvas.grid, canvas.next_grid);
-        day_read = next_read;
+        day_read = std::move(next_read);
     }
-    return {DrawingOutcome::done, day_count};
+    return {DrawingOutcome::done, day_count, ""};
 }
