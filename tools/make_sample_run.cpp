@@ -3,19 +3,22 @@
 //
 //   make_sample_run ROOT [--size COLSxROWS] [--months YYYYMM[,YYYYMM...]] [--force]
 //
-// ROOT/param.dat describes the grid; ROOT/output/ holds one daily discharge
-// file per month and an empty image/ folder. Start the programs in ROOT/output.
+// ROOT/param.dat describes the grid and the simulation term, from the first
+// month written to the last; ROOT/output/ holds one daily discharge file per
+// month and an empty image/ folder. Start the programs in ROOT/output.
 //
 // The data imitate a real basin: a drainage network grown over a noisy
-// terrain, baseflow accumulating downstream, a storm crossing the basin over a
-// few days and its flood wave travelling down the rivers. Cells outside the
-// basin hold -999. The output depends only on the options.
+// terrain, baseflow accumulating downstream, and the weather of a year: in
+// July a storm crossing the basin over a few days and its flood wave
+// travelling down the rivers, in February a weaker winter front, in the other
+// months base flow alone, receding from summer into winter and rising again
+// in spring. Cells outside the basin hold -999. A month's file depends only on
+// the grid size and the month, not on the other months written.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <numbers>
 #include <queue>
@@ -23,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "output_file.h"
 #include "run_input.h"
 
 namespace {
@@ -31,9 +35,16 @@ struct Options {
     std::filesystem::path root;
     int ncols = 120;
     int nrows = 100;
-    std::vector<int> months = {201907, 202002};  // YYYYMM
-    bool force = false;                          // write over a run already there
+    // YYYYMM, in order, each once; left empty by the options, every month of
+    // the sample's own term.
+    std::vector<int> months;
+    bool force = false;  // write over a run already there
 };
+
+// The sample's own term: its summer storm, the months that follow and the
+// winter front of a leap February.
+constexpr int DEFAULT_FIRST_MONTH = 201907;
+constexpr int DEFAULT_LAST_MONTH = 202002;
 
 constexpr float OUTSIDE_BASIN = -999.0F;
 
@@ -211,8 +222,15 @@ int days_of(int year, int month) {
     return month == 2 && is_leap_year(year) ? 29 : days[month - 1];
 }
 
-// Runoff generated in one cell on one day, m3/s: baseflow from the soil plus
-// a storm that enters from the west and crosses the basin.
+// The sample's year has two storms: a summer storm in July and a weaker
+// winter front in February. The other months are dry: their rivers carry
+// base flow alone.
+bool has_storm(int month) {
+    return month == 7 || month == 2;
+}
+
+// Runoff generated in one cell on one day of a storm month, m3/s: baseflow
+// from the soil plus a storm that enters from the west and crosses the basin.
 struct Weather {
     double baseflow = 0.02;     // m3/s per cell
     double storm_peak = 1.2;    // m3/s per cell under the storm's centre
@@ -223,7 +241,7 @@ struct Weather {
 
 Weather weather_for(int month) {
     Weather w;
-    if (month <= 3 || month >= 11) {  // winter: low flow, a weaker front later in the month
+    if (month == 2) {  // winter: low flow, a weaker front later in the month
         w.baseflow = 0.008;
         w.storm_peak = 0.5;
         w.storm_start = 14.0;
@@ -240,8 +258,8 @@ double rain(const Weather& w, double u, double v, int day) {
     return w.storm_peak * std::exp(-d2 / (2 * w.storm_radius * w.storm_radius));
 }
 
-// Daily discharge of every cell: flow[cell * days + day].
-std::vector<float> simulate(const Basin& b, const Month& m) {
+// Daily discharge of every cell in a storm month: flow[cell * days + day].
+std::vector<double> simulate(const Basin& b, const Month& m) {
     const Weather w = weather_for(m.month);
     const int days = m.days;
     std::vector<double> flow(static_cast<std::size_t>(b.ncols) * b.nrows * days, 0.0);
@@ -272,60 +290,146 @@ std::vector<float> simulate(const Basin& b, const Month& m) {
             into[day] += (1 - lag) * q[day] + lag * yesterday;
         }
     }
-    return std::vector<float>(flow.begin(), flow.end());
+    return flow;
+}
+
+// Base flow per cell, m3/s, at the start of each month, January first: low
+// through the winter, rising in spring to the summer level on which July's
+// storm falls, receding through the autumn. Within a month it changes
+// linearly towards the next month's. The storm months keep the level of their
+// own weather throughout (0.02 in July, 0.008 in February), which the months
+// around them meet.
+constexpr double BASE_FLOW_AT_MONTH_START[12] = {0.008, 0.008, 0.008, 0.011, 0.016, 0.020,
+                                                 0.020, 0.020, 0.017, 0.014, 0.011, 0.009};
+
+double base_flow(const Month& m, int day) {
+    const double start = BASE_FLOW_AT_MONTH_START[m.month - 1];
+    const double end = BASE_FLOW_AT_MONTH_START[m.month % 12];
+    return start + (end - start) * day / m.days;
+}
+
+// The basin cells that drain through each cell, itself included. With the
+// same base flow from every cell and nothing else, the flood routing of
+// simulate() settles to that many times the base flow: a dry month needs no
+// routing.
+std::vector<std::uint32_t> drained_cells(const Basin& b) {
+    std::vector<std::uint32_t> drained(static_cast<std::size_t>(b.ncols) * b.nrows, 0);
+    for (const int cell : b.upstream_first) {
+        drained[cell] += 1;
+        if (b.downstream[cell] >= 0) {
+            drained[b.downstream[cell]] += drained[cell];
+        }
+    }
+    return drained;
 }
 
 // ---------------------------------------------------------------------------
 // Files
 
-bool write_month(const Basin& b, const Month& m, const std::filesystem::path& directory) {
-    const std::vector<float> flow = simulate(b, m);
+// Writes the month's file, whole or not at all: a storm month simulated, a
+// dry month as base flow accumulated downstream.
+bool write_month(const Basin& b, const std::vector<std::uint32_t>& drained, const Month& m,
+                 const std::filesystem::path& directory) {
+    const std::vector<double> storm_flow =
+        has_storm(m.month) ? simulate(b, m) : std::vector<double>();
     char name[64];
     std::snprintf(name, sizeof name, "%04d%02d_dailyDischarge.bin", m.year, m.month);
-    std::ofstream out(directory / name, std::ios::binary | std::ios::trunc);
+    const std::string path = (directory / name).string();
+    const std::size_t cells = static_cast<std::size_t>(b.ncols) * b.nrows;
+    OutputFile out;
+    bool written = create_output_file(out, path, false);
     std::string day_bytes;
-    for (int day = 0; day < m.days && out; ++day) {
+    day_bytes.reserve(cells * DISCHARGE_VALUE_BYTES);
+    for (int day = 0; day < m.days && written; ++day) {
+        const double level = base_flow(m, day);
         day_bytes.clear();
-        for (int cell = 0; cell < b.ncols * b.nrows; ++cell) {
-            encode_discharge_value(b.inside[cell]
-                                       ? flow[static_cast<std::size_t>(cell) * m.days + day]
-                                       : OUTSIDE_BASIN,
-                                   day_bytes);
+        for (std::size_t cell = 0; cell < cells; ++cell) {
+            float value = OUTSIDE_BASIN;
+            if (b.inside[cell]) {
+                value = storm_flow.empty() ? static_cast<float>(level * drained[cell])
+                                           : static_cast<float>(storm_flow[cell * m.days + day]);
+            }
+            encode_discharge_value(value, day_bytes);
         }
-        out.write(day_bytes.data(), static_cast<std::streamsize>(day_bytes.size()));
+        written = write_output_file(out, day_bytes.data(), day_bytes.size());
     }
-    out.close();
-    if (!out) {
-        std::cerr << "make_sample_run: cannot write " << (directory / name).string() << '\n';
+    if (!written || !commit_output_file(out)) {
+        std::cerr << "make_sample_run: cannot write " << path << '\n';
         return false;
     }
-    std::cout << (directory / name).string() << ": " << m.days << " days of " << b.ncols << " x "
-              << b.nrows << '\n';
+    std::cout << path << ": " << m.days << " days of " << b.ncols << " x " << b.nrows << '\n';
     return true;
 }
 
+// The simulation term runs from the first month written to the last.
 bool write_parameters(const Options& o) {
-    std::ofstream out(o.root / "param.dat");
-    out << "1\n"                                        // topography scale
-        << o.ncols << ' ' << o.nrows << '\n'            // simulation grid
-        << "135.5 34.25\n"                              // its south-west corner, degrees
-        << o.ncols + 40 << ' ' << o.nrows + 40 << '\n'  // input data grid
-        << "21 21\n"                                    // origin of the simulation grid in it
-        << "135.25\n34\n"                               // input grid south-west cell centre
-        << "3600\n"                                     // seconds between input records
-        << "2019 2020 4 3\n";                           // start/end year, start/end month
-    out.close();
-    return static_cast<bool>(out);
+    const int first = o.months.front();
+    const int last = o.months.back();
+    std::ostringstream text;
+    text << "1\n"                                        // topography scale
+         << o.ncols << ' ' << o.nrows << '\n'            // simulation grid
+         << "135.5 34.25\n"                              // its south-west corner, degrees
+         << o.ncols + 40 << ' ' << o.nrows + 40 << '\n'  // input data grid
+         << "21 21\n"                                    // origin of the simulation grid in it
+         << "135.25\n34\n"                               // input grid south-west cell centre
+         << "3600\n"                                     // seconds between input records
+         << first / 100 << ' ' << last / 100 << ' '      // start and end year,
+         << first % 100 << ' ' << last % 100 << '\n';    // start and end month
+    const std::string bytes = text.str();
+    OutputFile out;
+    return create_output_file(out, (o.root / "param.dat").string(), true) &&
+           write_output_file(out, bytes.data(), bytes.size()) && commit_output_file(out);
 }
 
 constexpr const char* USAGE =
     "usage: make_sample_run ROOT [--size COLSxROWS] [--months YYYYMM[,YYYYMM...]] [--force]\n"
     "\n"
     "Writes a synthetic runoff simulation run into ROOT: ROOT/param.dat, and in ROOT/output/\n"
-    "one daily discharge file per month and an empty image/ folder.\n"
+    "one daily discharge file per month and an empty image/ folder. The simulation term in\n"
+    "param.dat runs from the first month written to the last. July brings a storm and its\n"
+    "flood wave, February a winter front; the other months carry base flow only.\n"
     "  --size COLSxROWS   the grid, 1 to 4000 cells each way (default 120x100)\n"
-    "  --months LIST      the months to write (default 201907,202002)\n"
+    "  --months LIST      the months to write, in any order (default: every month from\n"
+    "                     201907 to 202002); the term spans the first to the last of them,\n"
+    "                     and months left out between them are missing from the run too\n"
     "  --force            write over a run already in ROOT\n";
+
+// The months of a --months list, "YYYYMM,YYYYMM,...", in order and each once;
+// empty if the list is malformed.
+std::vector<int> parse_months(const std::string& list) {
+    std::vector<int> months;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string word = list.substr(start, comma - start);
+        if (word.size() != 6 ||
+            !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            return {};
+        }
+        const int yyyymm = std::stoi(word);
+        if (yyyymm % 100 < 1 || yyyymm % 100 > 12) {
+            return {};
+        }
+        months.push_back(yyyymm);
+        if (comma == list.size()) {
+            break;
+        }
+        start = comma + 1;
+    }
+    std::sort(months.begin(), months.end());
+    months.erase(std::unique(months.begin(), months.end()), months.end());
+    return months;
+}
+
+// Every month from `first` to `last`, YYYYMM.
+std::vector<int> months_between(int first, int last) {
+    std::vector<int> months;
+    for (int yyyymm = first; yyyymm <= last;
+         yyyymm = yyyymm % 100 == 12 ? (yyyymm / 100 + 1) * 100 + 1 : yyyymm + 1) {
+        months.push_back(yyyymm);
+    }
+    return months;
+}
 
 // Reads the options into `o`. Returns an error to print, or "" when they are
 // good.
@@ -340,23 +444,18 @@ std::string parse_options(int argc, char** argv, Options& o) {
             if (i + 1 == argc) {
                 return word + " needs a value";
             }
-            std::istringstream value(argv[++i]);
+            const std::string value = argv[++i];
             if (word == "--size") {
+                std::istringstream size(value);
                 char by = 0;
-                if (!(value >> o.ncols >> by >> o.nrows) || by != 'x' || !value.eof() ||
+                if (!(size >> o.ncols >> by >> o.nrows) || by != 'x' || !size.eof() ||
                     o.ncols < 1 || o.nrows < 1 || o.ncols > 4000 || o.nrows > 4000) {
                     return "--size takes COLSxROWS, each 1 to 4000";
                 }
                 continue;
             }
-            o.months.clear();
-            for (int yyyymm = 0; value >> yyyymm; value.ignore(1, ',')) {
-                if (yyyymm < 0 || yyyymm % 100 < 1 || yyyymm % 100 > 12) {
-                    return "--months takes months as YYYYMM, separated by commas";
-                }
-                o.months.push_back(yyyymm);
-            }
-            if (o.months.empty() || !value.eof()) {
+            o.months = parse_months(value);
+            if (o.months.empty()) {
                 return "--months takes months as YYYYMM, separated by commas";
             }
             continue;
@@ -366,12 +465,16 @@ std::string parse_options(int argc, char** argv, Options& o) {
         }
         o.root = word;
     }
+    if (o.months.empty()) {
+        o.months = months_between(DEFAULT_FIRST_MONTH, DEFAULT_LAST_MONTH);
+    }
     return o.root.empty() ? "no ROOT given" : "";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    install_interruption_cleanup();
     Options options;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--help") {
@@ -397,9 +500,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     const Basin basin = grow_basin(options.ncols, options.nrows);
+    const std::vector<std::uint32_t> drained = drained_cells(basin);
     for (const int yyyymm : options.months) {
         const Month month{yyyymm / 100, yyyymm % 100, days_of(yyyymm / 100, yyyymm % 100)};
-        if (!write_month(basin, month, output)) {
+        if (!write_month(basin, drained, month, output)) {
             return 1;
         }
     }
