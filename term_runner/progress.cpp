@@ -1,34 +1,111 @@
 #include "progress.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ostream>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
+// Where the terminal cannot tell its width: the width terminals have always
+// had.
+constexpr int USUAL_COLUMNS = 80;
+
+// The parts that are not empty, separated by commas.
+std::string joined(const std::vector<std::string>& parts) {
+    std::string line;
+    for (const std::string& part : parts) {
+        if (part.empty()) {
+            continue;
+        }
+        line += line.empty() ? part : ", " + part;
+    }
+    return line;
+}
+
+// Two or three digits, the slow rates of small grids too.
+std::string rate_text(double megabytes_per_second) {
+    const char* format = megabytes_per_second >= 10.0  ? "%.0f MB/s"
+                         : megabytes_per_second >= 1.0 ? "%.1f MB/s"
+                                                       : "%.2f MB/s";
+    char text[64];
+    std::snprintf(text, sizeof text, format, megabytes_per_second);
+    return text;
+}
+
 // The line rewritten in place: months and images done of all, the rate of
-// writing and the time left, at the rate so far.
+// drawing and the time left at that rate. Images found up to date count as
+// done but not as work: the rate is that of the images drawn after the
+// first, over the time since it was drawn, which leaves out the time spent
+// before drawing began. Until a second image is drawn there is no rate.
+// Within `limit` characters, the rate and the months are left out first,
+// then words; no number is ever cut.
+std::string progress_line(const Progress& p, std::size_t limit) {
+    const std::string months =
+        "months " + std::to_string(p.months_done) + "/" + std::to_string(p.months_total);
+    const std::string images = std::to_string(p.images_done) + "/" + std::to_string(p.images_total);
+    std::string rate;
+    std::string left;
+    const double seconds = std::chrono::duration<double>(p.now() - p.first_drawn).count();
+    if (p.images_drawn >= 2 && seconds > 0.0) {
+        const double intervals = static_cast<double>(p.images_drawn - 1);
+        const double images_left =
+            static_cast<double>(std::max<std::int64_t>(0, p.images_total - p.images_done));
+        rate = rate_text(intervals * static_cast<double>(p.image_bytes) / 1e6 / seconds);
+        left = duration_text(seconds / intervals * images_left) + " left";
+    }
+    const std::string shorter[] = {
+        joined({months, "images " + images, rate, left}),
+        joined({months, "images " + images, left}),
+        joined({"images " + images, left}),
+        joined({images, left}),
+        images,
+    };
+    for (const std::string& line : shorter) {
+        if (line.size() <= limit) {
+            return line;
+        }
+    }
+    return "";
+}
+
+// Blanks the progress line and returns to its start.
+void clear_line(Progress& p) {
+    if (!p.shown.empty()) {
+        *p.errors << '\r' << std::string(p.shown.size(), ' ') << '\r';
+        p.shown.clear();
+    }
+}
+
+// Rewrites the progress line, unless it reads the same. It stays within the
+// terminal's width less one column: a line that fills the last column makes
+// some terminals move to the next line.
 void redraw(Progress& p) {
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - p.start).count();
-    const double megabytes =
-        static_cast<double>(p.images_done) * static_cast<double>(p.image_bytes) / 1e6;
-    const double rate = seconds > 0.0 ? megabytes / seconds : 0.0;
-    const std::int64_t images_left = p.images_total - p.images_done;
-    const double left = p.images_done > 0 ? seconds / static_cast<double>(p.images_done) *
-                                                static_cast<double>(images_left)
-                                          : 0.0;
-    char line[160];
-    std::snprintf(
-        line, sizeof line, "\rmonths %lld/%lld, images %lld/%lld, %.0f MB/s, %.0f s left\x1b[K",
-        static_cast<long long>(p.months_done), static_cast<long long>(p.months_total),
-        static_cast<long long>(p.images_done), static_cast<long long>(p.images_total), rate, left);
+    const int width = p.width > 0 ? p.width : USUAL_COLUMNS;
+    std::string line = progress_line(p, static_cast<std::size_t>(width - 1));
+    if (line == p.shown) {
+        return;
+    }
+    clear_line(p);
     *p.errors << line << std::flush;
+    p.shown = std::move(line);
 }
 
 // Prints a whole line, first clearing the progress line on a terminal.
 void put_line(Progress& p, const std::string& line) {
     if (p.terminal) {
-        *p.errors << "\r\x1b[K";
+        clear_line(p);
     }
     *p.errors << line << std::endl;
     if (p.terminal) {
@@ -41,13 +118,24 @@ void put_line(Progress& p, const std::string& line) {
 void note_image(Progress& progress) {
     const std::lock_guard<std::mutex> held(progress.lock);
     ++progress.images_done;
+    if (progress.images_drawn++ == 0) {
+        progress.first_drawn = progress.now();
+    }
+    if (progress.terminal) {
+        redraw(progress);
+    }
+}
+
+void note_kept(Progress& progress, std::int64_t images) {
+    const std::lock_guard<std::mutex> held(progress.lock);
+    progress.images_done += images;
     if (progress.terminal) {
         redraw(progress);
     }
 }
 
 void note_month(Progress& progress, const std::string& label, MonthEnd end,
-                std::int64_t images_of_month, const std::string& detail) {
+                const std::string& detail) {
     const std::lock_guard<std::mutex> held(progress.lock);
     ++progress.months_done;
     switch (end) {
@@ -56,7 +144,6 @@ void note_month(Progress& progress, const std::string& label, MonthEnd end,
             break;
         case MonthEnd::up_to_date:
             ++progress.up_to_date;
-            progress.images_done += images_of_month;
             break;
         case MonthEnd::failed:
             ++progress.failed;
@@ -77,8 +164,60 @@ void print_line(Progress& progress, const std::string& line) {
 void finish_progress(Progress& progress) {
     const std::lock_guard<std::mutex> held(progress.lock);
     if (progress.terminal) {
-        *progress.errors << "\r\x1b[K";
+        clear_line(progress);
     }
+    const double seconds = std::chrono::duration<double>(progress.now() - progress.start).count();
     *progress.errors << progress.drawn << " drawn, " << progress.up_to_date << " up to date, "
-                     << progress.failed << " failed" << std::endl;
+                     << progress.failed << " failed in " << duration_text(seconds) << std::endl;
+}
+
+std::string duration_text(double seconds) {
+    // Within 0 and about 30 000 years, so that every count below fits.
+    seconds = seconds > 0.0 ? std::min(seconds, 1e12) : 0.0;
+    const long long tenths = std::llround(seconds * 10.0);
+    char text[64];
+    if (tenths < 100) {
+        std::snprintf(text, sizeof text, "%lld.%lld s", tenths / 10, tenths % 10);
+        return text;
+    }
+    const long long whole = (tenths + 5) / 10;
+    if (whole < 60) {
+        std::snprintf(text, sizeof text, "%lld s", whole);
+    } else if (whole < 3600) {
+        std::snprintf(text, sizeof text, "%lld min %02lld s", whole / 60, whole % 60);
+    } else {
+        const long long minutes = (whole + 30) / 60;
+        std::snprintf(text, sizeof text, "%lld h %02lld min", minutes / 60, minutes % 60);
+    }
+    return text;
+}
+
+int terminal_columns() {
+#ifdef _WIN32
+    // Lines wrap at the width of the screen buffer, which the window may show
+    // only part of.
+    CONSOLE_SCREEN_BUFFER_INFO screen;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &screen) != 0 &&
+        screen.dwSize.X > 0) {
+        return screen.dwSize.X;
+    }
+    return 0;
+#else
+    if (isatty(STDERR_FILENO) == 0) {
+        return 0;
+    }
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    // A terminal that cannot tell: the shell may.
+    const char* columns = std::getenv("COLUMNS");
+    int value = 0;
+    if (columns == nullptr) {
+        return 0;
+    }
+    const char* end = columns + std::strlen(columns);
+    const auto [stop, error] = std::from_chars(columns, end, value);
+    return error == std::errc() && stop == end && value > 0 ? value : 0;
+#endif
 }
