@@ -11,7 +11,8 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(fuzz_run_parameters fuzz_series_dialogue fuzz_image_dialogue fuzz_monthly_file)
+    targets=(fuzz_run_parameters fuzz_series_dialogue fuzz_image_dialogue fuzz_monthly_file
+        fuzz_month_record)
 fi
 
 cmake --preset fuzz

@@ -8,6 +8,7 @@
 
 #include "failure.h"
 #include "output_file.h"
+#include "progress.h"
 #include "term_images.h"
 #include "term_series.h"
 
@@ -23,28 +24,33 @@ namespace {
 
 constexpr int USAGE_STATUS = 2;
 
+// Started like discharge_image and discharge_series: every subcommand's help
+// ends with this.
 const char* const FOOTER = R"(
-Started in the simulation's output directory, like discharge_image and
-discharge_series: reads ../param.dat and the months' files
-./YYYYMM_dailyDischarge.bin. The months are the simulation term of param.dat,
-narrowed by --from and --to. February has 28 days here as everywhere: the
-29th of a leap February is never drawn nor in a series.
-
-  images   draws every day as discharge_image does, into ./image/ (created if
-           missing), with ./image/YYYYMM_range.txt recording each month's
-           range and ./image/legend_YYYYMM.ppm showing it; a month whose
-           images, legend and record are there is left as it is, unless
-           --force.
-  range    prints the selection's range as MIN,MAX, for --range of runs that
-           share out a term.
-  series   writes ./YYYYMM-YYYYMM-C-R_discharge.dat for each --cell, the
-           lines discharge_series writes, month after month (with --csv also
-           a .csv file: date,discharge).
-  legend   draws the colour scale of a range with its values, as
-           ./image/legend_YYYYMM.ppm shows each month's.
+Run in the simulation's output directory: reads ../param.dat and the months'
+files ./YYYYMM_dailyDischarge.bin. The months are the simulation term of
+param.dat, narrowed by --from and --to (a selection reaching past the term is
+taken within it). Each month's file must hold exactly the month's daily grids,
+or one more for a leap February; February has 28 days here as everywhere.
 
 Exit status: 0 when all went well, 1 when a month or an output failed (each
 is named on standard error), 2 for a usage error.)";
+
+const char* const IMAGES_FOOTER = R"(
+Draws every day as discharge_image does, into ./image/ (created if missing),
+with ./image/legend_YYYYMM.ppm showing each month's range and
+./image/YYYYMM_range.txt recording it (first line MIN,MAX) with what the
+images were drawn from. A rerun draws only what is missing or no longer
+right: a month whose range, grid, monthly file, images and legend are as
+recorded is up to date (--force redraws). A month that another run is
+drawing is reported busy and left to it.)";
+
+const char* const SERIES_FOOTER = R"(
+Writes ./YYYYMM-YYYYMM-C-R_discharge.dat for each --cell, the lines
+discharge_series writes, month after month (with --csv also a .csv file:
+date,discharge). A month that cannot be read means no series is written,
+unless --allow-gaps: then its days read "nan" in the .dat file and have an
+empty value in the CSV, and the run still ends with status 1.)";
 
 CLI::Validator checked_by(bool (*valid)(const std::string&), const char* description) {
     return CLI::Validator(
@@ -67,6 +73,10 @@ bool is_typed_range(const std::string& text) {
 bool is_cell(const std::string& text) {
     return parse_cell(text).has_value();
 }
+bool is_job_count(const std::string& text) {
+    return !text.empty() && text.size() < 10 &&
+           text.find_first_not_of("0123456789") == std::string::npos && std::stoul(text) >= 1;
+}
 
 // The options of every subcommand, and the subcommand's own.
 struct Options {
@@ -77,6 +87,7 @@ struct Options {
     bool force = false;
     std::vector<std::string> cells;
     bool csv = false;
+    bool allow_gaps = false;
     std::string legend_file;
 };
 
@@ -84,7 +95,8 @@ int run(const CLI::App& app, const Options& options) {
     if (app.got_subcommand("images")) {
         const ImagesRequest request{*parse_range_choice(options.range), options.jobs,
                                     options.force};
-        return run_term_images(options.from, options.to, request, std::cerr, stderr_is_terminal());
+        return run_term_images(options.from, options.to, request, std::cerr,
+                               stderr_is_terminal() ? terminal_columns() : -1);
     }
     if (app.got_subcommand("range")) {
         return run_term_range(options.from, options.to, std::cout, std::cerr);
@@ -97,7 +109,19 @@ int run(const CLI::App& app, const Options& options) {
     for (const std::string& cell : options.cells) {
         cells.push_back(*parse_cell(cell));
     }
-    return run_term_series(options.from, options.to, cells, options.csv, std::cerr);
+    return run_term_series(options.from, options.to, cells, {options.csv, options.allow_gaps},
+                           std::cerr);
+}
+
+// --from and --to, for `app` itself (before the subcommand) and for each
+// subcommand that takes months, so that its help shows them.
+void add_month_options(CLI::App& app, Options& options) {
+    app.add_option("--from", options.from, "First month (default: the term's first)")
+        ->type_name("YYYY-MM")
+        ->check(checked_by(is_month, "YYYY-MM"));
+    app.add_option("--to", options.to, "Last month (default: the term's last)")
+        ->type_name("YYYY-MM")
+        ->check(checked_by(is_month, "YYYY-MM"));
 }
 
 }  // namespace
@@ -110,34 +134,44 @@ int main(int argc, char** argv) {
     app.require_subcommand(1, 1);
     app.fallthrough();
     Options options;
-    app.add_option("--from", options.from, "First month (default: the term's first)")
-        ->type_name("YYYY-MM")
-        ->check(checked_by(is_month, "YYYY-MM"));
-    app.add_option("--to", options.to, "Last month (default: the term's last)")
-        ->type_name("YYYY-MM")
-        ->check(checked_by(is_month, "YYYY-MM"));
+    add_month_options(app, options);
 
     CLI::App* images = app.add_subcommand("images", "Draw every day of the months as images");
+    images->footer(std::string(IMAGES_FOOTER) + FOOTER);
+    add_month_options(*images, options);
     images
         ->add_option("--range", options.range,
                      "Colour range: term (the whole selection's, the default), month (each "
                      "month's own) or MIN,MAX")
         ->type_name("term|month|MIN,MAX")
         ->check(checked_by(is_range, "term, month or MIN,MAX with MIN below MAX"));
-    images->add_option("--jobs", options.jobs, "Months drawn at once (default: one per processor)")
-        ->check(CLI::PositiveNumber);
+    images
+        ->add_option("--jobs", options.jobs,
+                     "Months drawn at once (default: one per processor, at most 32)")
+        ->type_name("N")
+        ->check(checked_by(is_job_count, "a whole number of workers, 1 or more"));
     images->add_flag("--force", options.force, "Redraw months that are up to date");
 
-    app.add_subcommand("range", "Print the selection's range as MIN,MAX");
+    CLI::App* range = app.add_subcommand("range", "Print the selection's range as MIN,MAX");
+    range->footer(FOOTER);
+    add_month_options(*range, options);
 
     CLI::App* series = app.add_subcommand("series", "Write cells' time series over the months");
+    series->footer(std::string(SERIES_FOOTER) + FOOTER);
+    add_month_options(*series, options);
     series->add_option("--cell", options.cells, "A cell: column and row, from 1 (repeatable)")
         ->type_name("C,R")
         ->required()
         ->check(checked_by(is_cell, "C,R with column and row from 1"));
     series->add_flag("--csv", options.csv, "Also write each series as CSV");
+    series->add_flag("--allow-gaps", options.allow_gaps,
+                     "Write the series even where months cannot be read, their days marked");
 
     CLI::App* legend = app.add_subcommand("legend", "Draw the legend of a range as a PPM");
+    legend->footer(
+        "\nWrites the colour scale of the range with its values, as\n"
+        "./image/legend_YYYYMM.ppm shows each month's.\n\n"
+        "Exit status: 0 when written, 1 when it could not be, 2 for a usage error.");
     legend->add_option("--range", options.range, "The range")
         ->type_name("MIN,MAX")
         ->required()

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <new>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -12,6 +12,7 @@
 
 #include "legend.h"
 #include "month_drawing.h"
+#include "month_record.h"
 #include "progress.h"
 
 namespace {
@@ -30,58 +31,15 @@ std::optional<float> typed_value(const std::string& text) {
     return value;
 }
 
-// The monthly file of `month` opened for a pass, checked to hold the whole
-// month; false if it cannot be opened or is too short. Prints nothing.
-bool open_month(DischargeFile& data, const TermSelection& selection, YearMonth month) {
-    std::ostream nowhere(nullptr);
-    return open_discharge_file(data, month.year, month.month, nowhere) &&
-           holds_month(data, days_in_month(month.month), selection.parameters.nrows,
-                       selection.parameters.ncols);
-}
-
-std::uint64_t values_of_month(const TermSelection& selection, YearMonth month) {
-    // holds_month() has counted it.
-    return *month_value_count(days_in_month(month.month), selection.parameters.nrows,
-                              selection.parameters.ncols);
-}
-
-std::string cannot_open(YearMonth month) {
-    return discharge_file_name(month.year, month.month) + ": Daily discharge data cannot open.";
-}
-
-// The recorded range of a month, if there is a record.
-std::string recorded_range(YearMonth month) {
-    std::ifstream record(range_record_name(month));
-    std::string text;
-    std::getline(record, text);
-    return text;
-}
-
-// Whether every image of the month and its legend are there.
-bool all_images_exist(YearMonth month) {
-    std::error_code error;
-    for (std::int32_t day = 1; day <= days_in_month(month.month); ++day) {
-        if (!std::filesystem::is_regular_file(image_file_name(month.year, month.month, day),
-                                              error)) {
-            return false;
-        }
-    }
-    return std::filesystem::is_regular_file(legend_name(month), error);
-}
-
-bool write_range_record(YearMonth month, ValueRange range) {
-    const std::string text = range_text(range) + "\n";
-    OutputFile record;
-    return create_output_file(record, range_record_name(month), true) &&
-           write_output_file(record, text.data(), text.size()) && commit_output_file(record);
-}
-
 // What a worker needs for every month it draws.
 struct MonthJob {
     const TermSelection& selection;
     const ImagesRequest& request;
     ValueRange term_range;  // for RangeChoice::term
     Progress& progress;
+    // When the run started: a temporary file older than that and open
+    // nowhere was left by a run that was killed.
+    std::filesystem::file_time_type started;
 };
 
 // The range to draw `month` with; nullopt with `detail` set if there is none.
@@ -102,66 +60,176 @@ std::optional<ValueRange> month_range(const MonthJob& job, YearMonth month, Disc
         detail = "Maximun discharge <= Minimum discharge!";
         return std::nullopt;
     }
-    if (!open_month(data, job.selection, month)) {
-        detail = discharge_file_name(month.year, month.month) + ": Discharge data cannot open.";
+    std::string reason;
+    if (!open_term_month(data, job.selection, month, reason)) {
+        detail = cannot_open(month, reason);
         return std::nullopt;
     }
     return range;
 }
 
-// Draws one month unless it is up to date, and tells how it ended.
+// Bytes of an image file of the grid: the header and the raster.
+std::uint64_t image_file_bytes(const RunParameters& grid) {
+    std::ostringstream header;
+    write_image_header(header, grid.ncols, grid.nrows);
+    return header.str().size() + raster_bytes(grid.ncols, grid.nrows).value_or(0);
+}
+
+// Whether `name`, a file name in ./image/, is one of the outputs of `month`:
+// its images, its legend or its record.
+bool is_output_of(YearMonth month, const std::string& name) {
+    const std::string label = month_label(month);
+    return (name.starts_with(label + "_") && name.ends_with("_discharge.ppm")) ||
+           name == "legend_" + label + ".ppm" || name == label + "_range.txt";
+}
+
+// The record of the drawing that `month` needs now, nothing drawn yet.
+MonthRecord drawing_needed(const MonthJob& job, YearMonth month, ValueRange range,
+                           const FileStamp& data) {
+    const RunParameters& grid = job.selection.parameters;
+    MonthRecord record;
+    record.range = range_text(range);
+    record.ncols = grid.ncols;
+    record.nrows = grid.nrows;
+    record.data = data;
+    record.image_bytes = image_file_bytes(grid);
+    record.days.resize(static_cast<std::size_t>(days_in_month(month.month)));
+    return record;
+}
+
+// Takes out of `record` every image and the legend that are not on disk as
+// it says, and returns how many images are left: those still right.
+std::int64_t keep_what_is_right(MonthRecord& record, YearMonth month) {
+    std::int64_t kept = 0;
+    for (std::size_t day = 0; day < record.days.size(); ++day) {
+        std::optional<FileStamp>& recorded = record.days[day];
+        const std::string name =
+            image_file_name(month.year, month.month, static_cast<std::int32_t>(day + 1));
+        if (recorded && recorded->bytes == record.image_bytes && stamp_of(name) == recorded) {
+            ++kept;
+        } else {
+            recorded.reset();
+        }
+    }
+    if (record.legend && stamp_of(legend_name(month)) != record.legend) {
+        record.legend.reset();
+    }
+    return kept;
+}
+
+// Draws the images and the legend that `record` lacks, recording each as it
+// is complete. Returns false with `detail` set once anything failed.
+bool draw_what_is_missing(const MonthJob& job, YearMonth month, ValueRange range,
+                          DischargeFile& data, DayCanvas& canvas, MonthRecord& record,
+                          std::string& detail) {
+    const std::string record_name = range_record_name(month);
+    std::string reason;
+    std::string image;
+    DayHooks hooks;
+    hooks.wanted = [&](std::int32_t day) {
+        return !record.days[static_cast<std::size_t>(day - 1)].has_value();
+    };
+    hooks.before = [&](std::int32_t, const std::string& name) { image = name; };
+    hooks.after = [&](std::int32_t day, const std::string& name) {
+        note_image(job.progress);
+        record.days[static_cast<std::size_t>(day - 1)] = stamp_of(name);
+        return write_month_record(record_name, record, reason);
+    };
+    const DrawingResult result =
+        draw_month(data, month, days_in_month(month.month), range, canvas, hooks);
+    switch (result.outcome) {
+        case DrawingOutcome::done:
+            break;
+        case DrawingOutcome::image_not_created:
+            detail = image + ": Image output file cannot open. (" + result.reason + ")";
+            return false;
+        case DrawingOutcome::image_not_written:
+            detail = image + ": Image output file cannot write. (" + result.reason + ")";
+            return false;
+        case DrawingOutcome::data_ran_out:
+            detail = discharge_file_name(month.year, month.month) + ": Discharge data cannot open.";
+            return false;
+        case DrawingOutcome::out_of_memory:
+            detail = "Not enough memory.";
+            return false;
+        case DrawingOutcome::stopped:
+            detail = record_name + ": Image output file cannot write. (" + reason + ")";
+            return false;
+    }
+    if (!record.legend) {
+        if (!write_picture(legend_name(month), draw_legend(range), reason)) {
+            detail = legend_name(month) + ": Image output file cannot write. (" + reason + ")";
+            return false;
+        }
+        record.legend = stamp_of(legend_name(month));
+    }
+    // Written even where nothing else was: a record that is not of this
+    // drawing must not stay.
+    if (!write_month_record(record_name, record, reason)) {
+        detail = record_name + ": Image output file cannot write. (" + reason + ")";
+        return false;
+    }
+    return true;
+}
+
+// Draws one month unless it is up to date, and tells how it ended. The
+// month is locked throughout, so that no other run draws it meanwhile nor
+// writes its record.
 MonthEnd draw_term_month(const MonthJob& job, YearMonth month, DayCanvas& canvas,
                          std::string& detail) {
+    FileLock lock;
+    std::string reason;
+    switch (lock_file(lock, lock_name(month), reason)) {
+        case Locking::locked:
+            break;
+        case Locking::busy:
+            detail = "busy: another run is drawing it";
+            return MonthEnd::failed;
+        case Locking::failed:
+            detail = lock_name(month) + ": Image output file cannot open. (" + reason + ")";
+            return MonthEnd::failed;
+    }
+    remove_abandoned_temporaries(
+        "./image", [month](const std::string& name) { return is_output_of(month, name); },
+        job.started);
     DischargeFile data;
-    if (!open_month(data, job.selection, month)) {
-        detail = cannot_open(month);
+    // Stamped before it is read: a file changed while it is drawn is drawn
+    // again by the next run.
+    const std::optional<FileStamp> data_stamp =
+        stamp_of(discharge_file_name(month.year, month.month));
+    if (!open_term_month(data, job.selection, month, reason)) {
+        detail = cannot_open(month, reason);
         return MonthEnd::failed;
     }
     const std::optional<ValueRange> range = month_range(job, month, data, detail);
     if (!range) {
         return MonthEnd::failed;
     }
-    const std::string range_line = range_text(*range);
-    if (!job.request.force && recorded_range(month) == range_line && all_images_exist(month)) {
+    MonthRecord record = drawing_needed(job, month, *range, data_stamp.value_or(FileStamp{}));
+    const std::int32_t days = days_in_month(month.month);
+    if (!job.request.force) {
+        const std::optional<MonthRecord> recorded =
+            read_month_record(range_record_name(month), days);
+        if (recorded && same_drawing(*recorded, record)) {
+            record = *recorded;
+        }
+    }
+    const std::int64_t kept = keep_what_is_right(record, month);
+    note_kept(job.progress, kept);
+    if (kept == days && record.legend) {
         detail = "up to date";
         return MonthEnd::up_to_date;
     }
-    // No record while the month is drawn: a run stopped in the middle of it
-    // leaves images of two ranges, which a rerun must redraw.
-    std::error_code ignored;
-    std::filesystem::remove(range_record_name(month), ignored);
-    std::string image;
-    const DrawingResult result = draw_month(data, month, days_in_month(month.month), *range, canvas,
-                                            [&](std::int32_t day, const std::string& name) {
-                                                if (day > 1) {
-                                                    note_image(job.progress);
-                                                }
-                                                image = name;
-                                            });
-    switch (result.outcome) {
-        case DrawingOutcome::done:
-            note_image(job.progress);
-            break;
-        case DrawingOutcome::image_not_created:
-            detail = image + ": Image output file cannot open.";
-            return MonthEnd::failed;
-        case DrawingOutcome::image_not_written:
-            detail = image + ": Image output file cannot write.";
-            return MonthEnd::failed;
-        case DrawingOutcome::data_ran_out:
-            detail = discharge_file_name(month.year, month.month) + ": Discharge data cannot open.";
-            return MonthEnd::failed;
-    }
-    // The legend, then the record, which tells that the month is complete.
-    if (!write_picture(legend_name(month), draw_legend(*range))) {
-        detail = legend_name(month) + ": Image output file cannot write.";
+    if (!draw_what_is_missing(job, month, *range, data, canvas, record, detail)) {
         return MonthEnd::failed;
     }
-    if (!write_range_record(month, *range)) {
-        detail = range_record_name(month) + ": Image output file cannot write.";
-        return MonthEnd::failed;
+    if (kept == days) {
+        detail = "legend drawn, " + std::to_string(kept) + " images kept, range " + record.range;
+    } else {
+        detail = std::to_string(days - kept) + " images drawn" +
+                 (kept > 0 ? ", " + std::to_string(kept) + " kept" : "") + ", range " +
+                 record.range;
     }
-    detail = std::to_string(result.day) + " images drawn, range " + range_line;
     return MonthEnd::drawn;
 }
 
@@ -180,9 +248,16 @@ void draw_months(const MonthJob& job, std::vector<DayCanvas>& canvases) {
             for (std::size_t i = next++; i < job.selection.months.size(); i = next++) {
                 const YearMonth month = job.selection.months[i];
                 std::string detail;
-                const MonthEnd end = draw_term_month(job, month, canvas, detail);
-                note_month(job.progress, month_label(month), end, days_in_month(month.month),
-                           detail);
+                MonthEnd end = MonthEnd::failed;
+                // A month that fails, however, fails alone: the others go on.
+                try {
+                    end = draw_term_month(job, month, canvas, detail);
+                } catch (const std::bad_alloc&) {
+                    detail = "Not enough memory.";
+                } catch (const std::exception& error) {
+                    detail = error.what();
+                }
+                note_month(job.progress, month_label(month), end, detail);
             }
         });
     }
@@ -227,9 +302,14 @@ std::string legend_name(YearMonth month) {
     return "./image/legend_" + month_label(month) + ".ppm";
 }
 
+std::string lock_name(YearMonth month) {
+    return "./image/." + month_label(month) + ".lock";
+}
+
 int run_term_legend(ValueRange range, const std::string& path, std::ostream& errors) {
-    if (!write_picture(path, draw_legend(range))) {
-        errors << path << ": Image output file cannot write." << std::endl;
+    std::string reason;
+    if (!write_picture(path, draw_legend(range), reason)) {
+        errors << path << ": Image output file cannot write. (" << reason << ")" << std::endl;
         return 1;
     }
     return 0;
@@ -240,14 +320,18 @@ std::optional<ValueRange> find_term_range(const TermSelection& selection, std::o
     bool whole = true;
     for (const YearMonth month : selection.months) {
         DischargeFile data;
-        const bool opened = open_month(data, selection, month);
+        std::string reason;
+        const bool opened = open_term_month(data, selection, month, reason);
         if (opened) {
             range =
                 widen_value_range(range, find_value_range(data, values_of_month(selection, month)));
         }
         // A pipe may still run short while it is read.
+        if (opened && data.failed) {
+            reason = "it ended before the month did";
+        }
         if (!opened || data.failed) {
-            errors << cannot_open(month) << std::endl;
+            errors << cannot_open(month, reason) << std::endl;
             whole = false;
         }
     }
@@ -280,7 +364,8 @@ int run_term_range(const std::string& from, const std::string& to, std::ostream&
 }
 
 int run_term_images(const std::string& from, const std::string& to, const ImagesRequest& request,
-                    std::ostream& errors, bool terminal) {
+                    std::ostream& errors, int terminal_width) {
+    const std::filesystem::file_time_type started = std::filesystem::file_time_type::clock::now();
     int status = 0;
     const std::optional<TermSelection> selection = select_term(from, to, errors, status);
     if (!selection) {
@@ -294,10 +379,13 @@ int run_term_images(const std::string& from, const std::string& to, const Images
         }
         term_range = *found;
     }
-    std::error_code error;
-    std::filesystem::create_directory("image", error);
-    if (!std::filesystem::is_directory("image", error)) {
-        errors << "./image: Image output file cannot open." << std::endl;
+    std::error_code created;
+    std::filesystem::create_directory("image", created);
+    std::error_code checked;
+    if (!std::filesystem::is_directory("image", checked)) {
+        errors << "./image: Image output file cannot open. ("
+               << reason_text(created ? created : std::make_error_code(std::errc::not_a_directory))
+               << ")" << std::endl;
         return 1;
     }
     const RunParameters& grid = selection->parameters;
@@ -312,13 +400,14 @@ int run_term_images(const std::string& from, const std::string& to, const Images
     }
     Progress progress;
     progress.errors = &errors;
-    progress.terminal = terminal;
+    progress.terminal = terminal_width >= 0;
+    progress.width = terminal_width;
     progress.months_total = static_cast<std::int64_t>(selection->months.size());
     for (const YearMonth month : selection->months) {
         progress.images_total += days_in_month(month.month);
     }
-    progress.image_bytes = raster_bytes(grid.ncols, grid.nrows).value_or(0);
-    const MonthJob job{*selection, request, term_range, progress};
+    progress.image_bytes = image_file_bytes(grid);
+    const MonthJob job{*selection, request, term_range, progress, started};
     draw_months(job, canvases);
     finish_progress(progress);
     return progress.failed > 0 ? 1 : 0;

@@ -1,8 +1,9 @@
 // The images of a whole term: every day of every month of the selection
 // drawn as discharge_image draws it, by several workers at once, with one
-// colour range for the term, each month's own, or a typed one. A record of
-// the range and its legend beside each month's images let a rerun skip what
-// is done.
+// colour range for the term, each month's own, or a typed one. Beside each
+// month's images its legend, and a record of what they were drawn from and
+// what was written, let a rerun draw only what is missing or no longer right.
+// One run at a time draws a month: it is locked while it is drawn.
 #ifndef DISCHARGE_TERM_RUNNER_TERM_IMAGES_H
 #define DISCHARGE_TERM_RUNNER_TERM_IMAGES_H
 
@@ -27,8 +28,12 @@ std::optional<RangeChoice> parse_range_choice(const std::string& text);
 // floats.
 std::string range_text(ValueRange range);
 
-// "./image/%04d%02d_range.txt": the range a month's images were drawn with.
+// "./image/%04d%02d_range.txt": the record of a month's images, its first
+// line the range they were drawn with.
 std::string range_record_name(YearMonth month);
+
+// "./image/.YYYYMM.lock": the file locked while a month is drawn. It stays.
+std::string lock_name(YearMonth month);
 
 // "./image/legend_YYYYMM.ppm": the legend of the range a month's images were
 // drawn with. Not a name that "YYYYMM_*.ppm", a month's images, matches.
@@ -36,7 +41,7 @@ std::string legend_name(YearMonth month);
 
 // The range of the whole selection, found as discharge_image finds a month's
 // and widened month after month. Returns nullopt after naming on `errors`
-// every month that is missing or shorter than it should be, or after
+// every month whose file is missing or not the month's size, or after
 // "Maximun discharge <= Minimum discharge!".
 std::optional<ValueRange> find_term_range(const TermSelection& selection, std::ostream& errors);
 
@@ -48,11 +53,12 @@ struct ImagesRequest {
 };
 
 // Draws the images of the selection into ./image/ (created if missing), with
-// progress on `errors` (rewritten in place where `terminal`). Returns the
-// exit status: 0, or 1 once any month failed (each named), 2 for options
-// that do not fit param.dat.
+// progress on `errors`: rewritten in place within `terminal_width` columns
+// where `errors` is a terminal (0 for a width unknown), in plain lines where
+// `terminal_width` is negative. Returns the exit status: 0, or 1 once any
+// month failed (each named), 2 for options that do not fit param.dat.
 int run_term_images(const std::string& from, const std::string& to, const ImagesRequest& request,
-                    std::ostream& errors, bool terminal);
+                    std::ostream& errors, int terminal_width);
 
 // Prints the selection's range as range_text() and a line end on `out`.
 // Returns the exit status as run_term_images(); nothing is printed on `out`

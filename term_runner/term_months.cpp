@@ -1,8 +1,14 @@
 #include "term_months.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <ostream>
 #include <sstream>
+#include <system_error>
+
+#include "output_file.h"
 
 namespace {
 
@@ -59,21 +65,108 @@ std::optional<TermSelection> select_term(const std::string& from, const std::str
                << ", end " << end.year << ' ' << end.month << ") holds no month." << std::endl;
         return std::nullopt;
     }
-    const YearMonth first = from.empty() ? start : *parse_year_month(from);
-    const YearMonth last = to.empty() ? end : *parse_year_month(to);
-    for (const YearMonth month : {first, last}) {
-        if (month_number(month) < month_number(start) || month_number(month) > month_number(end)) {
-            errors << "discharge_term: " << dashed(month) << " is outside the simulation term, "
-                   << dashed(start) << " to " << dashed(end) << "." << std::endl;
-            status = 2;
-            return std::nullopt;
-        }
+    const YearMonth asked_first = from.empty() ? start : *parse_year_month(from);
+    const YearMonth asked_last = to.empty() ? end : *parse_year_month(to);
+    const std::int64_t first = std::max(month_number(asked_first), month_number(start));
+    const std::int64_t last = std::min(month_number(asked_last), month_number(end));
+    const std::string asked = dashed(asked_first) + " to " + dashed(asked_last);
+    const std::string term = dashed(start) + " to " + dashed(end);
+    if (first > last) {
+        errors << "discharge_term: " << asked << " is outside the simulation term, " << term << "."
+               << std::endl;
+        status = 2;
+        return std::nullopt;
     }
     TermSelection selection{*parameters, {}};
-    for (std::int64_t number = month_number(first); number <= month_number(last); ++number) {
+    for (std::int64_t number = first; number <= last; ++number) {
         selection.months.push_back(
             {static_cast<std::int32_t>(number / 12), static_cast<std::int32_t>(number % 12 + 1)});
     }
+    // A year's slice of a term that starts or ends within that year: the
+    // months the term has.
+    if (first != month_number(asked_first) || last != month_number(asked_last)) {
+        errors << "discharge_term: " << asked << " reaches past the simulation term, " << term
+               << ": taking " << dashed(selection.months.front()) << " to "
+               << dashed(selection.months.back()) << "." << std::endl;
+    }
     status = 0;
     return selection;
+}
+
+bool is_leap_year(std::int32_t year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+std::uint64_t values_of_month(const TermSelection& selection, YearMonth month) {
+    // open_term_month() has counted it.
+    return *month_value_count(days_in_month(month.month), selection.parameters.nrows,
+                              selection.parameters.ncols);
+}
+
+namespace {
+
+// Why a regular file of `size` bytes is not the month, or empty if it is.
+std::string size_mismatch(std::uint64_t size, YearMonth month, const RunParameters& grid) {
+    const std::int32_t days = days_in_month(month.month);
+    const bool leap_february = month.month == 2 && is_leap_year(month.year);
+    const std::optional<std::uint64_t> values = month_value_count(days, grid.nrows, grid.ncols);
+    const std::optional<std::uint64_t> values_leap =
+        month_value_count(days + 1, grid.nrows, grid.ncols);
+    const std::string grids =
+        " grids of " + std::to_string(grid.ncols) + " x " + std::to_string(grid.nrows) + " cells";
+    if (!values || !values_leap) {
+        return "a month of " + std::to_string(days) + grids + " is too large to count";
+    }
+    const std::uint64_t bytes = *values * DISCHARGE_VALUE_BYTES;
+    const std::uint64_t bytes_leap = *values_leap * DISCHARGE_VALUE_BYTES;
+    if (size == bytes || (leap_february && size == bytes_leap)) {
+        return "";
+    }
+    std::string reason = std::to_string(size) + " bytes, where " + std::to_string(days) + grids +
+                         " take " + std::to_string(bytes) + " bytes";
+    if (leap_february) {
+        reason += " and " + std::to_string(days + 1) + " take " + std::to_string(bytes_leap);
+    }
+    return reason;
+}
+
+}  // namespace
+
+bool open_term_month(DischargeFile& data, const TermSelection& selection, YearMonth month,
+                     std::string& reason) {
+    const std::string name = discharge_file_name(month.year, month.month);
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(name, error);
+    if (error) {
+        reason = reason_text(error);
+        return false;
+    }
+    if (std::filesystem::is_directory(status)) {
+        reason = reason_text(std::make_error_code(std::errc::is_a_directory));
+        return false;
+    }
+    std::ostream nowhere(nullptr);
+    errno = 0;
+    if (!open_discharge_file(data, month.year, month.month, nowhere)) {
+        const int number = errno;
+        reason = number != 0 ? reason_text(std::error_code(number, std::generic_category()))
+                             : "it cannot be read";
+        return false;
+    }
+    if (data.seekable) {
+        reason = size_mismatch(data.size_bytes, month, selection.parameters);
+    } else if (!holds_month(data, days_in_month(month.month), selection.parameters.nrows,
+                            selection.parameters.ncols)) {
+        reason = "a month of this grid is too large to count";
+    }
+    if (!reason.empty()) {
+        close_discharge_file(data);
+        return false;
+    }
+    return true;
+}
+
+std::string cannot_open(YearMonth month, const std::string& reason) {
+    return discharge_file_name(month.year, month.month) + ": Daily discharge data cannot open. (" +
+           reason + ")";
 }

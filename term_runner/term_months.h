@@ -1,5 +1,5 @@
 // The months of a whole-term run: the simulation term of param.dat, narrowed
-// by --from and --to.
+// by --from and --to, and each month's file checked to hold that month.
 #ifndef DISCHARGE_TERM_RUNNER_TERM_MONTHS_H
 #define DISCHARGE_TERM_RUNNER_TERM_MONTHS_H
 
@@ -24,11 +24,30 @@ struct TermSelection {
 };
 
 // Reads ../param.dat without its echo and selects its term's months from
-// `from` to `to` ("YYYY-MM", or empty for the term's own first or last).
-// Returns nullopt after printing why on `errors`, with `status` set: 1 for
-// param.dat (its messages, or a term whose months cannot be counted), 2 for
-// a month of the options outside the term.
+// `from` to `to` ("YYYY-MM", or empty for the term's own first or last). A
+// selection reaching past the term is narrowed to it, with a note on
+// `errors`. Returns nullopt after printing why on `errors`, with `status`
+// set: 1 for param.dat (its messages, or a term whose months cannot be
+// counted), 2 for a selection with no month in the term.
 std::optional<TermSelection> select_term(const std::string& from, const std::string& to,
                                          std::ostream& errors, int& status);
+
+// Whether `year` has a 29 February.
+bool is_leap_year(std::int32_t year);
+
+// Opens the monthly file of `month` for a pass and checks that it holds the
+// month exactly: its days' grids, or one grid more for a leap February, as
+// simulations write it. A pipe, whose length is unknown, is checked while it
+// is read. Returns false with `reason` saying why: the system's words, or the
+// size found and the sizes a month takes. Prints nothing.
+bool open_term_month(DischargeFile& data, const TermSelection& selection, YearMonth month,
+                     std::string& reason);
+
+// Values of the month's days read by the programs (February's 29th never is).
+std::uint64_t values_of_month(const TermSelection& selection, YearMonth month);
+
+// "<file>: Daily discharge data cannot open. (<reason>)", the failure of a
+// month that open_term_month() refused.
+std::string cannot_open(YearMonth month, const std::string& reason);
 
 #endif  // DISCHARGE_TERM_RUNNER_TERM_MONTHS_H

@@ -14,33 +14,69 @@ struct CellTexts {
     std::string csv = "date,discharge\n";
 };
 
-void append_csv(std::string& csv, YearMonth month, const std::vector<float>& series) {
+// The value of a day whose month could not be read, with --allow-gaps: what
+// readers of such files take for a missing number, in the .dat file, and an
+// empty field in the CSV.
+constexpr const char* GAP_TEXT = "nan";
+
+void append_csv(std::string& csv, YearMonth month, const std::vector<float>& series, bool gap) {
     for (std::size_t day = 0; day < series.size(); ++day) {
         char date[32];
         std::snprintf(date, sizeof date, "%04d-%02d-%02d,", static_cast<int>(month.year),
                       static_cast<int>(month.month), static_cast<int>(day + 1));
-        csv += date + discharge_text(series[day]) + "\n";
+        csv += date + (gap ? std::string() : discharge_text(series[day])) + "\n";
     }
 }
 
-bool write_text_file(const std::string& name, const std::string& text) {
-    OutputFile output;
-    return create_output_file(output, name, true) &&
-           write_output_file(output, text.data(), text.size()) && commit_output_file(output);
+void append_gap_lines(std::ostream& lines, YearMonth month, std::int32_t days) {
+    for (std::int32_t day = 1; day <= days; ++day) {
+        lines << month.year << ' ' << month.month << ' ' << day << ' ' << GAP_TEXT << '\n';
+    }
 }
 
-// Whether every cell lies in the grid; prints the programs' message if not.
+bool write_text_file(const std::string& name, const std::string& text, std::string& reason) {
+    OutputFile output;
+    if (create_output_file(output, name, true) &&
+        write_output_file(output, text.data(), text.size()) && commit_output_file(output)) {
+        return true;
+    }
+    reason = output.reason;
+    return false;
+}
+
+// Whether every cell lies in the grid; names the first that does not as a
+// usage error if not.
 bool cells_in_grid(const std::vector<GridCell>& cells, const RunParameters& grid,
                    std::ostream& errors) {
     for (const GridCell cell : cells) {
-        if (cell.column > grid.ncols) {
-            errors << "Column number is out of range!" << std::endl;
+        const bool column_out = cell.column > grid.ncols;
+        if (column_out || cell.row > grid.nrows) {
+            errors << "discharge_term: --cell " << cell.column << ',' << cell.row << ": "
+                   << (column_out ? "Column number is out of range! (the grid has " +
+                                        std::to_string(grid.ncols) + " columns)"
+                                  : "Row number is out of range! (the grid has " +
+                                        std::to_string(grid.nrows) + " rows)")
+                   << "\nRun with --help for more information." << std::endl;
             return false;
         }
-        if (cell.row > grid.nrows) {
-            errors << "Row number is out of range!" << std::endl;
-            return false;
-        }
+    }
+    return true;
+}
+
+// Reads the cells' series of one month; false with `reason` set if the month
+// cannot be read whole.
+bool read_month_series(const TermSelection& selection, YearMonth month,
+                       const std::vector<GridCell>& cells, std::vector<std::vector<float>>& series,
+                       std::string& reason) {
+    const RunParameters& grid = selection.parameters;
+    DischargeFile data;
+    if (!open_term_month(data, selection, month, reason)) {
+        return false;
+    }
+    if (!read_cells_series(data, days_in_month(month.month), grid.nrows, grid.ncols, cells,
+                           series)) {
+        reason = "it ended before the month did";
+        return false;
     }
     return true;
 }
@@ -68,42 +104,60 @@ std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell) {
 }
 
 int run_term_series(const std::string& from, const std::string& to,
-                    const std::vector<GridCell>& cells, bool csv, std::ostream& errors) {
+                    const std::vector<GridCell>& cells, const SeriesRequest& request,
+                    std::ostream& errors) {
     int status = 0;
     const std::optional<TermSelection> selection = select_term(from, to, errors, status);
     if (!selection) {
         return status;
     }
-    const RunParameters& grid = selection->parameters;
-    if (!cells_in_grid(cells, grid, errors)) {
-        return 1;
+    if (!cells_in_grid(cells, selection->parameters, errors)) {
+        return 2;
     }
     std::vector<CellTexts> texts(cells.size());
-    std::ostream nowhere(nullptr);
+    std::size_t missing = 0;
     for (const YearMonth month : selection->months) {
-        const std::int32_t days = days_in_month(month.month);
-        DischargeFile data;
         std::vector<std::vector<float>> series;
-        if (!open_discharge_file(data, month.year, month.month, nowhere) ||
-            !holds_month(data, days, grid.nrows, grid.ncols) ||
-            !read_cells_series(data, days, grid.nrows, grid.ncols, cells, series)) {
-            errors << discharge_file_name(month.year, month.month)
-                   << ": Daily discharge data cannot open." << std::endl;
-            status = 1;
-            continue;
+        std::string reason;
+        const bool read = read_month_series(*selection, month, cells, series, reason);
+        if (!read) {
+            errors << cannot_open(month, reason) << std::endl;
+            ++missing;
         }
+        const std::int32_t days = days_in_month(month.month);
         for (std::size_t i = 0; i < cells.size(); ++i) {
-            write_cell_series(texts[i].lines, month, series[i]);
-            append_csv(texts[i].csv, month, series[i]);
+            if (read) {
+                write_cell_series(texts[i].lines, month, series[i]);
+            } else {
+                append_gap_lines(texts[i].lines, month, days);
+            }
+            append_csv(texts[i].csv, month,
+                       read ? series[i] : std::vector<float>(static_cast<std::size_t>(days)),
+                       !read);
         }
     }
+    // A series with a hole in it is written only where asked for, the hole
+    // marked: a gap nobody notices is worse than no series.
+    if (missing > 0 && !request.allow_gaps) {
+        errors << "No series written: " << missing << (missing == 1 ? " month" : " months")
+               << " of the selection cannot be read (--allow-gaps writes the others, the missing "
+                  "days marked)."
+               << std::endl;
+        return 1;
+    }
+    status = missing > 0 ? 1 : 0;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const std::string stem =
             term_series_stem(selection->months.front(), selection->months.back(), cells[i]);
-        if (!write_text_file(stem + ".dat", texts[i].lines.str()) ||
-            (csv && !write_text_file(stem + ".csv", texts[i].csv))) {
-            errors << stem << ": Time series discharge output file cannot write." << std::endl;
-            status = 1;
+        std::string reason;
+        for (const bool is_csv : {false, true}) {
+            const std::string name = stem + (is_csv ? ".csv" : ".dat");
+            if ((!is_csv || request.csv) &&
+                !write_text_file(name, is_csv ? texts[i].csv : texts[i].lines.str(), reason)) {
+                errors << name << ": Time series discharge output file cannot write. (" << reason
+                       << ")" << std::endl;
+                status = 1;
+            }
         }
     }
     return status;

@@ -18,12 +18,21 @@ std::optional<GridCell> parse_cell(const std::string& text);
 // month and the cell: the name of its series without ".dat" or ".csv".
 std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell);
 
+// What `series` was asked to do.
+struct SeriesRequest {
+    bool csv = false;         // also write each series as CSV
+    bool allow_gaps = false;  // write series with months missing, their days marked
+};
+
 // Writes each cell's series of the selection, and with `csv` its CSV file,
 // in the working directory. Each monthly file is read once for all cells. A
-// month missing or too short is named on `errors` and left out. Returns the
-// exit status: 0, 1 after any failure, 2 for options that do not fit
-// param.dat.
+// month that cannot be read whole is named on `errors`; then no series is
+// written, unless `allow_gaps`: then its days are written with the value
+// "nan" in the .dat file and an empty one in the CSV. Returns the exit
+// status: 0, 1 after any failure, 2 for options that do not fit param.dat
+// (a cell outside the grid, a selection outside the term).
 int run_term_series(const std::string& from, const std::string& to,
-                    const std::vector<GridCell>& cells, bool csv, std::ostream& errors);
+                    const std::vector<GridCell>& cells, const SeriesRequest& request,
+                    std::ostream& errors);
 
 #endif  // DISCHARGE_TERM_RUNNER_TERM_SERIES_H

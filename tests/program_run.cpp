@@ -425,8 +425,8 @@ std::string why_no_full_disk() {
 ProcessResult run_program_on_full_disk(const std::string& program,
                                        const std::filesystem::path& directory,
                                        const std::string& input, const std::string& disk,
-                                       std::size_t free_pages,
-                                       const std::filesystem::path& copy_to) {
+                                       std::size_t free_pages, const std::filesystem::path& copy_to,
+                                       const std::vector<std::string>& arguments) {
     // In a user and mount namespace of its own, a small tmpfs takes the place
     // of `disk` (a folder below the working directory, or the working
     // directory itself), with what it held. A filler leaves `free_pages` free.
@@ -456,5 +456,7 @@ ProcessResult run_program_on_full_disk(const std::string& program,
     const std::vector<std::string> prefix = {
         "unshare", "--user", "--map-root-user",          "--mount",       "sh", "-c", script,
         "sh",      disk,     std::to_string(free_pages), copy_to.string()};
-    return finish_program(start_command(command_of(program, prefix), directory, input));
+    std::vector<std::string> command = command_of(program, prefix);
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return finish_program(start_command(command, directory, input, !arguments.empty()));
 }

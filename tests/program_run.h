@@ -136,10 +136,12 @@ std::string why_no_full_disk();
 // As run_program(), but `disk` (a folder below `directory`, or "." for the
 // directory itself) is a small file system with only `free_pages` pages of
 // 4 KiB free. What the program left there is copied to `copy_to` afterwards.
+// Given `arguments`, the program gets them and its standard error is
+// captured too.
 ProcessResult run_program_on_full_disk(const std::string& program,
                                        const std::filesystem::path& directory,
                                        const std::string& input, const std::string& disk,
-                                       std::size_t free_pages,
-                                       const std::filesystem::path& copy_to);
+                                       std::size_t free_pages, const std::filesystem::path& copy_to,
+                                       const std::vector<std::string>& arguments = {});
 
 #endif  // DISCHARGE_TESTS_PROGRAM_RUN_H

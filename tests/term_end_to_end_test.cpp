@@ -50,6 +50,14 @@ std::map<std::string, std::string> files_of(const std::filesystem::path& folder)
     return files;
 }
 
+// The last line of a run's standard error without its elapsed time: "4
+// drawn, 0 up to date, 0 failed" of "4 drawn, 0 up to date, 0 failed in 2 s".
+std::string summary_of(const std::string& errors) {
+    std::string line = errors.substr(0, errors.size() - 1);
+    line = line.substr(line.rfind('\n') + 1);
+    return line.substr(0, line.find(" in "));
+}
+
 class TermRun : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -114,13 +122,13 @@ TEST_F(TermRun, ImagesAreDischargeImagesInEveryRangeMode) {
         const ProcessResult result = term(arguments);
         EXPECT_EQ(result.status, 0) << arguments[1] << ": " << result.errors;
         EXPECT_TRUE(result.output.empty());
-        EXPECT_TRUE(result.errors.ends_with("4 drawn, 0 up to date, 0 failed\n")) << result.errors;
+        EXPECT_EQ(summary_of(result.errors), "4 drawn, 0 up to date, 0 failed");
         EXPECT_TRUE(term_images() == reference) << arguments.back();
         // Each month's legend is the legend of its recorded range.
         const std::string recorded = read_text(image_dir_ / "202002_range.txt");
         EXPECT_EQ(run_program_with(
                       DISCHARGE_TERM_PATH,
-                      {"legend", "--range", recorded.substr(0, recorded.size() - 1), "legend.ppm"},
+                      {"legend", "--range", recorded.substr(0, recorded.find('\n')), "legend.ppm"},
                       tree_.output)
                       .status,
                   0);
@@ -132,7 +140,7 @@ TEST_F(TermRun, ImagesAreDischargeImagesInEveryRangeMode) {
 
 TEST_F(TermRun, RerunDrawsOnlyWhatIsMissingOrOfAnotherRange) {
     ASSERT_EQ(term({"images", "--range", "0,3000"}).status, 0);
-    EXPECT_EQ(read_text(image_dir_ / "201912_range.txt"), "0,3000\n");
+    EXPECT_TRUE(read_text(image_dir_ / "201912_range.txt").starts_with("0,3000\ngrid 5 4\n"));
     const auto written = [&](const char* name) {
         return std::filesystem::last_write_time(image_dir_ / name);
     };
@@ -143,13 +151,13 @@ TEST_F(TermRun, RerunDrawsOnlyWhatIsMissingOrOfAnotherRange) {
     write_text(image_dir_ / "201912_range.txt", "0,2000\n");
     const ProcessResult result = term({"images", "--range", "0,3000"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_TRUE(result.errors.ends_with("2 drawn, 2 up to date, 0 failed\n")) << result.errors;
+    EXPECT_EQ(summary_of(result.errors), "2 drawn, 2 up to date, 0 failed");
     EXPECT_TRUE(std::filesystem::exists(image_dir_ / "201911_   5_discharge.ppm"));
-    EXPECT_EQ(read_text(image_dir_ / "201912_range.txt"), "0,3000\n");
+    EXPECT_TRUE(read_text(image_dir_ / "201912_range.txt").starts_with("0,3000\n"));
     EXPECT_EQ(written("202002_  28_discharge.ppm"), untouched);
 
-    EXPECT_TRUE(term({"images", "--range", "0,3000", "--force"})
-                    .errors.ends_with("4 drawn, 0 up to date, 0 failed\n"));
+    EXPECT_EQ(summary_of(term({"images", "--range", "0,3000", "--force"}).errors),
+              "4 drawn, 0 up to date, 0 failed");
     EXPECT_NE(written("202002_  28_discharge.ppm"), untouched);
 }
 
@@ -157,8 +165,10 @@ TEST_F(TermRun, MissingOrShortMonth) {
     std::filesystem::remove(tree_.output / month_file(MONTHS[1]));
     write_text(tree_.output / month_file(MONTHS[2]), "short");
     const std::string named =
-        "./201912_dailyDischarge.bin: Daily discharge data cannot open.\n"
-        "./202001_dailyDischarge.bin: Daily discharge data cannot open.\n";
+        "./201912_dailyDischarge.bin: Daily discharge data cannot open. (No such file or "
+        "directory)\n"
+        "./202001_dailyDischarge.bin: Daily discharge data cannot open. (5 bytes, where 31 grids "
+        "of 5 x 4 cells take 2480 bytes)\n";
     // The term's range needs every month: nothing is drawn.
     const ProcessResult images = term({"images"});
     EXPECT_EQ(images.status, 1);
@@ -173,41 +183,80 @@ TEST_F(TermRun, MissingOrShortMonth) {
     // With a range of their own the other months are drawn.
     const ProcessResult typed = term({"images", "--range", "0,3000", "--jobs", "1"});
     EXPECT_EQ(typed.status, 1);
-    EXPECT_TRUE(typed.errors.find("201912: " + named.substr(0, 63)) != std::string::npos)
+    EXPECT_TRUE(typed.errors.find("201912: " + named.substr(0, named.find('\n') + 1)) !=
+                std::string::npos)
         << typed.errors;
-    EXPECT_TRUE(typed.errors.ends_with("2 drawn, 0 up to date, 2 failed\n")) << typed.errors;
+    EXPECT_EQ(summary_of(typed.errors), "2 drawn, 0 up to date, 2 failed");
     EXPECT_EQ(term_images().size(), 30U + 28U);
 }
 
-TEST_F(TermRun, SeriesAreTheMonthsSeriesJoined) {
-    std::filesystem::remove(tree_.output / month_file(MONTHS[2]));
-    const ProcessResult result = term({"series", "--cell", "5,4", "--cell", "2,1", "--csv"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.errors, "./202001_dailyDischarge.bin: Daily discharge data cannot open.\n");
-    for (const std::string cell : {"5 4", "2 1"}) {
+TEST_F(TermRun, SeriesAreTheMonthsSeriesJoinedAndNeverHaveSilentGaps) {
+    // discharge_series's lines of every month, joined; January's days marked
+    // missing where its file is gone and gaps are allowed.
+    const auto expected_lines = [&](const std::string& cell, bool january_missing) {
         std::string joined_lines;
-        for (const Month& m : {MONTHS[0], MONTHS[1], MONTHS[3]}) {
+        for (const Month& m : MONTHS) {
+            if (january_missing && m.month == 1) {
+                for (int day = 1; day <= 31; ++day) {
+                    joined_lines += "2020 1 " + std::to_string(day) + " nan\n";
+                }
+                continue;
+            }
             const std::string input =
                 cell + " " + std::to_string(m.year) + " " + std::to_string(m.month);
-            ASSERT_EQ(run_program(DISCHARGE_SERIES_PATH, tree_.output, input).status, 0);
+            EXPECT_EQ(run_program(DISCHARGE_SERIES_PATH, tree_.output, input).status, 0);
             char name[64];
             std::snprintf(name, sizeof name, "%04d%02d-%c-%c_discharge.dat", m.year, m.month,
                           cell[0], cell[2]);
             joined_lines += read_text(tree_.output / name);
+            std::filesystem::remove(tree_.output / name);
         }
-        const std::string stem = std::string("201911-202002-") + cell[0] + "-" + cell[2];
-        EXPECT_EQ(read_text(tree_.output / (stem + "_discharge.dat")), joined_lines);
-        // The CSV holds the same values, dated.
+        return joined_lines;
+    };
+    // The CSV holds the same values, dated; a missing one is left empty.
+    const auto csv_of = [](const std::string& lines_text) {
         std::string csv = "date,discharge\n";
-        std::istringstream lines(joined_lines);
+        std::istringstream lines(lines_text);
         for (int year, month, day; lines >> year >> month >> day;) {
             std::string value;
             lines >> value;
             char date[32];
             std::snprintf(date, sizeof date, "%04d-%02d-%02d,", year, month, day);
-            csv += date + value + "\n";
+            csv += date + (value == "nan" ? "" : value) + "\n";
         }
-        EXPECT_EQ(read_text(tree_.output / (stem + "_discharge.csv")), csv);
+        return csv;
+    };
+    const std::vector<std::string> arguments = {"series", "--cell", "5,4",
+                                                "--cell", "2,1",    "--csv"};
+    for (const bool january_missing : {false, true}) {
+        std::vector<std::string> asked = arguments;
+        if (january_missing) {
+            for (const auto& entry : std::filesystem::directory_iterator(tree_.output)) {
+                if (entry.path().string().ends_with(".csv") ||
+                    entry.path().string().ends_with("_discharge.dat")) {
+                    std::filesystem::remove(entry.path());
+                }
+            }
+            std::filesystem::remove(tree_.output / month_file(MONTHS[2]));
+            // No series with a hole in it, unless asked for.
+            const ProcessResult refused = term(arguments);
+            EXPECT_EQ(refused.status, 1);
+            EXPECT_EQ(refused.errors,
+                      "./202001_dailyDischarge.bin: Daily discharge data cannot open. (No such "
+                      "file or directory)\n"
+                      "No series written: 1 month of the selection cannot be read (--allow-gaps "
+                      "writes the others, the missing days marked).\n");
+            EXPECT_FALSE(std::filesystem::exists(tree_.output / "201911-202002-5-4_discharge.dat"));
+            asked.push_back("--allow-gaps");
+        }
+        const ProcessResult result = term(asked);
+        EXPECT_EQ(result.status, january_missing ? 1 : 0) << result.errors;
+        for (const std::string cell : {"5 4", "2 1"}) {
+            const std::string stem = std::string("201911-202002-") + cell[0] + "-" + cell[2];
+            const std::string lines = expected_lines(cell, january_missing);
+            EXPECT_EQ(read_text(tree_.output / (stem + "_discharge.dat")), lines) << cell;
+            EXPECT_EQ(read_text(tree_.output / (stem + "_discharge.csv")), csv_of(lines)) << cell;
+        }
     }
 }
 
@@ -218,7 +267,7 @@ TEST_F(TermRun, UsageErrors) {
         {"images", "--jobs", "0"},
         {"images", "--from", "2019-13"},
         {"images", "--from", "2020-02", "--to", "2019-11"},
-        {"images", "--from", "2019-01"},  // before the term
+        {"images", "--from", "2020-04"},  // after the term
         {"series"},                       // no cell
         {"series", "--cell", "0,1"},
         {"legend", "--range", "term", "legend.ppm"},  // a typed range only
@@ -232,9 +281,101 @@ TEST_F(TermRun, UsageErrors) {
     }
     EXPECT_EQ(run_program_with(DISCHARGE_TERM_PATH, {"--version"}, tree_.output).output,
               "discharge_term 1.0\n");
-    const ProcessResult cell = term({"series", "--cell", "6,1"});
-    EXPECT_EQ(cell.status, 1);
-    EXPECT_EQ(cell.errors, "Column number is out of range!\n");
+}
+
+// What discharge_term refuses, each with its status, its message, and
+// nothing written.
+TEST_F(TermRun, Refusals) {
+    // January four times too long: a param.dat of a smaller grid than the run's.
+    write_text(tree_.output / month_file(MONTHS[2]),
+               encode_values(counting_values(31 * NCOLS * NROWS * 4)));
+    const std::string long_january =
+        "./202001_dailyDischarge.bin: Daily discharge data cannot open. (9920 bytes, where 31 "
+        "grids of 5 x 4 cells take 2480 bytes)\n";
+    const struct {
+        const char* label;
+        std::vector<std::string> arguments;
+        int status;
+        std::string errors;  // the whole standard error, or its first line
+    } cases[] = {
+        {"range over a month of the wrong size",
+         {"range", "--from", "2019-11", "--to", "2020-02"},
+         1,
+         long_january + "The range of the term needs every month of it: narrow the selection "
+                        "with --from and --to, or give the range with --range.\n"},
+        {"series over it",
+         {"series", "--cell", "1,1", "--from", "2020-01", "--to", "2020-01"},
+         1,
+         long_january + "No series written: 1 month of the selection cannot be read "
+                        "(--allow-gaps writes the others, the missing days marked).\n"},
+        {"a cell outside the grid",
+         {"series", "--cell", "2,2", "--cell", "500,3"},
+         2,
+         "discharge_term: --cell 500,3: Column number is out of range! (the grid has 5 "
+         "columns)\nRun with --help for more information.\n"},
+        {"a row outside the grid",
+         {"series", "--cell", "5,5"},
+         2,
+         "discharge_term: --cell 5,5: Row number is out of range! (the grid has 4 rows)\nRun "
+         "with --help for more information.\n"},
+        {"no month of the selection in the term",
+         {"range", "--from", "2018-01", "--to", "2018-12"},
+         2,
+         "discharge_term: 2018-01 to 2018-12 is outside the simulation term, 2019-04 to "
+         "2020-03.\n"},
+        {"no workers",
+         {"images", "--jobs", "0"},
+         2,
+         "--jobs: expects a whole number of workers, 1 or more"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult result =
+            run_program_with(DISCHARGE_TERM_PATH, c.arguments, tree_.output);
+        EXPECT_EQ(result.status, c.status) << c.label;
+        EXPECT_EQ(result.output, "") << c.label;
+        if (c.errors.ends_with("\n")) {
+            EXPECT_EQ(result.errors, c.errors) << c.label;
+        } else {
+            EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), c.errors) << c.label;
+        }
+        EXPECT_FALSE(std::filesystem::exists(image_dir_)) << c.label;
+        for (const auto& entry : std::filesystem::directory_iterator(tree_.output)) {
+            EXPECT_TRUE(entry.path().filename().string().ends_with("_dailyDischarge.bin"))
+                << c.label << ": " << entry.path();
+        }
+    }
+}
+
+TEST_F(TermRun, SelectionReachingPastTheTermIsTakenWithinIt) {
+    // The term is the four months: a year's slice at either end of it holds
+    // only the term's months of that year.
+    std::string parameters = parameter_text(NCOLS, NROWS);
+    parameters.replace(parameters.find("2019 2020 4 3"), 13, "2019 2020 11 2");
+    write_text(tree_.root / "param.dat", parameters);
+    const ProcessResult whole = run_program_with(DISCHARGE_TERM_PATH, {"range"}, tree_.output);
+    ASSERT_EQ(whole.status, 0) << whole.errors;
+    const struct {
+        const char* from;
+        const char* to;
+        const char* taken;
+        std::string range;
+    } slices[] = {
+        {"2019-01", "2019-12", "2019-11 to 2019-12", ""},
+        {"2020-01", "2020-12", "2020-01 to 2020-02", "1680.5"},
+        {"2019-01", "2020-12", "2019-11 to 2020-02", whole.output},
+    };
+    for (const auto& slice : slices) {
+        const ProcessResult result = run_program_with(
+            DISCHARGE_TERM_PATH, {"range", "--from", slice.from, "--to", slice.to}, tree_.output);
+        EXPECT_EQ(result.status, 0) << slice.from;
+        EXPECT_EQ(result.errors, std::string("discharge_term: ") + slice.from + " to " + slice.to +
+                                     " reaches past the simulation term, 2019-11 to 2020-02: "
+                                     "taking " +
+                                     slice.taken + ".\n");
+        EXPECT_TRUE(
+            result.output.ends_with(slice.range + (slice.range.ends_with("\n") ? "" : "\n")))
+            << slice.from << ": " << result.output;
+    }
 }
 
 TEST_F(TermRun, TwoWorkersInterruptedLeaveNoTemporary) {
@@ -266,9 +407,117 @@ TEST_F(TermRun, TwoWorkersInterruptedLeaveNoTemporary) {
         EXPECT_NE(result.status, 0) << after_images;
         // Wine removes a Windows program's deleted files once it has ended.
         std::this_thread::sleep_for(std::chrono::milliseconds(PROGRAMS_RUN_ON_WINDOWS ? 500 : 0));
+        // Every file is one of a whole run's, and but for the records (which
+        // hold the images' times) byte for byte.
         for (const auto& [name, bytes] : files_of(image_dir_)) {
             ASSERT_TRUE(reference.contains(name)) << after_images << ": " << name;
-            EXPECT_TRUE(bytes == reference.at(name)) << after_images << ": " << name;
+            EXPECT_TRUE(name.ends_with("_range.txt") || bytes == reference.at(name))
+                << after_images << ": " << name;
         }
+    }
+}
+
+TEST_F(TermRun, RecordIsCheckedAgainstTheDataAndTheImages) {
+    const std::vector<std::string> arguments = {"images", "--range", "0,3000", "--jobs", "1"};
+    ASSERT_EQ(term(arguments).status, 0);
+    const std::map<std::string, std::string> first = files_of(image_dir_);
+    // November: an image cut short. December: its legend gone. January: its
+    // data written again, as by a rerun of the simulation. February: its
+    // record as Windows writes text, with CR LF line ends.
+    std::filesystem::resize_file(image_dir_ / "201911_  16_discharge.ppm", 100);
+    std::filesystem::remove(image_dir_ / "legend_201912.ppm");
+    const std::filesystem::path january = tree_.output / month_file(MONTHS[2]);
+    std::filesystem::last_write_time(
+        january, std::filesystem::last_write_time(january) + std::chrono::seconds(2));
+    std::string record;
+    for (const char byte : read_bytes(image_dir_ / "202002_range.txt")) {
+        record += byte == '\n' ? std::string("\r\n") : std::string(1, byte);
+    }
+    write_text(image_dir_ / "202002_range.txt", record);
+
+    const ProcessResult result = term(arguments);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.errors.substr(0, result.errors.rfind("failed") + 6),
+              "201911: 1 images drawn, 29 kept, range 0,3000\n"
+              "201912: legend drawn, 31 images kept, range 0,3000\n"
+              "202001: 31 images drawn, range 0,3000\n"
+              "202002: up to date\n"
+              "3 drawn, 1 up to date, 0 failed");
+    std::map<std::string, std::string> again = files_of(image_dir_);
+    for (const auto& [name, bytes] : first) {
+        if (!name.ends_with("_range.txt")) {
+            EXPECT_TRUE(again.at(name) == bytes) << name;
+        }
+    }
+    EXPECT_EQ(again.size(), first.size());
+    EXPECT_EQ(summary_of(term(arguments).errors), "0 drawn, 4 up to date, 0 failed");
+}
+
+TEST_F(TermRun, MonthBeingDrawnByAnotherRunIsLeftToIt) {
+    // A grid large enough that the first run is still in November when it is
+    // stopped, holding the month.
+    write_text(tree_.root / "param.dat", parameter_text(240, 180));
+    write_text(tree_.output / month_file(MONTHS[0]),
+               encode_values(counting_values(std::size_t{30} * 240 * 180)));
+    const std::vector<std::string> november = {"images",  "--range", "0,1000000", "--from",
+                                               "2019-11", "--to",    "2019-11"};
+    const StartedProgram first = start_program_with(DISCHARGE_TERM_PATH, november, tree_.output);
+    for (int wait = 0;
+         wait < 20000 && !std::filesystem::exists(image_dir_ / "201911_   1_discharge.ppm");
+         ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(first.pid, SIGSTOP);
+    const ProcessResult second = run_program_with(DISCHARGE_TERM_PATH, november, tree_.output);
+    kill(first.pid, SIGCONT);
+    const ProcessResult finished = finish_program(first);
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.errors.substr(0, second.errors.rfind("failed") + 6),
+              "201911: busy: another run is drawing it\n0 drawn, 0 up to date, 1 failed");
+    EXPECT_EQ(finished.status, 0) << finished.errors;
+    EXPECT_EQ(summary_of(run_program_with(DISCHARGE_TERM_PATH, november, tree_.output).errors),
+              "0 drawn, 1 up to date, 0 failed");
+}
+
+TEST_F(TermRun, TemporariesOfAKilledRunAreRemovedWithTheirMonth) {
+    std::filesystem::create_directory(image_dir_);
+    const char* const left[] = {
+        ".201911_   3_discharge.ppm.0123456789abcdef.tmp",  // November's: removed
+        ".201911_range.txt.00000000000000ff.tmp",           // November's: removed
+        ".201912_   3_discharge.ppm.0123456789abcdef.tmp",  // December's: not drawn now
+        ".notes.txt.0123456789abcdef.tmp",                  // not an output of the run
+    };
+    for (const char* name : left) {
+        write_text(image_dir_ / name, "partial");
+        std::filesystem::last_write_time(
+            image_dir_ / name,
+            std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+    const ProcessResult result = run_program_with(
+        DISCHARGE_TERM_PATH,
+        {"images", "--range", "0,3000", "--from", "2019-11", "--to", "2019-11"}, tree_.output);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    for (const char* name : left) {
+        EXPECT_EQ(std::filesystem::exists(image_dir_ / name),
+                  std::string(name).find("201911") == std::string::npos)
+            << name;
+    }
+}
+
+TEST_F(TermRun, FullDiskIsReportedWithItsReason) {
+    if (const std::string why = why_no_full_disk(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    std::filesystem::create_directory(image_dir_);
+    const ProcessResult result = run_program_on_full_disk(
+        DISCHARGE_TERM_PATH, tree_.output, "", "image", 0, tree_.root / "left",
+        {"images", "--range", "0,3000", "--from", "2019-11", "--to", "2019-11"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(
+        result.errors.starts_with("201911: ./image/201911_   1_discharge.ppm: Image output "
+                                  "file cannot write. (No space left on device)\n"))
+        << result.errors;
+    for (const auto& entry : std::filesystem::directory_iterator(tree_.root / "left")) {
+        EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp")) << entry.path();
     }
 }
