@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the README's recipes for looking at the images on the sample run's
+# Runs the recipes of docs/discharge_image.md for looking at the images on the sample run's
 # July (made by tools/run_sample.sh): PNG files with netpbm's pnmtopng and
 # with ImageMagick, and an animated GIF of the month with ImageMagick; then
 # checks what they made. CI runs it, so that the recipes stay right.
@@ -8,7 +8,7 @@ cd "$(dirname "$0")/../build/sample/output"
 rm -rf png july.gif
 mkdir png
 
-# The recipes, as the README gives them.
+# The recipes, as docs/discharge_image.md gives them.
 for f in image/201907_*_discharge.ppm; do pnmtopng "$f" > "png/$(basename "$f" .ppm).png"; done
 convert "image/201907_  12_discharge.ppm" day12.png
 LC_ALL=C convert -delay 25 -loop 0 image/201907_*_discharge.ppm july.gif
