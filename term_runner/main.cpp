@@ -43,14 +43,16 @@ with ./image/legend_YYYYMM.ppm showing each month's range and
 images were drawn from. A rerun draws only what is missing or no longer
 right: a month whose range, grid, monthly file, images and legend are as
 recorded is up to date (--force redraws). A month that another run is
-drawing is reported busy and left to it.)";
+drawing is reported busy and left to it.
+)";
 
 const char* const SERIES_FOOTER = R"(
 Writes ./YYYYMM-YYYYMM-C-R_discharge.dat for each --cell, the lines
 discharge_series writes, month after month (with --csv also a .csv file:
 date,discharge). A month that cannot be read means no series is written,
 unless --allow-gaps: then its days read "nan" in the .dat file and have an
-empty value in the CSV, and the run still ends with status 1.)";
+empty value in the CSV, and the run still ends with status 1.
+)";
 
 CLI::Validator checked_by(bool (*valid)(const std::string&), const char* description) {
     return CLI::Validator(
