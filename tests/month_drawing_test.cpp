@@ -48,15 +48,6 @@ class FailingMonth : public std::streambuf {
     std::vector<char> chunk_ = std::vector<char>(4096, '\0');
 };
 
-std::vector<std::string> files_in(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Runs each test in the output directory of a fresh run tree, with ./image.
 class DrawMonth : public ::testing::Test {
   protected:
@@ -111,7 +102,7 @@ TEST_F(DrawMonth, ReadingTheNextDayFailsOnEitherThread) {
                 EXPECT_THROW(draw(), std::runtime_error);
             }
             EXPECT_EQ(days, (std::vector<std::int32_t>{1, 2}));
-            EXPECT_EQ(files_in("image"), day_1_only);
+            EXPECT_EQ(file_names_in("image"), day_1_only);
             std::filesystem::remove(image_file_name(2019, 7, 1));
         }
     }

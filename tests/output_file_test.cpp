@@ -37,15 +37,6 @@ bool interruptions_held() {
 #endif
 }
 
-std::vector<std::string> files_in(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 }  // namespace
 
 // The test program's own allocation, which fails where the test says: memory
@@ -88,7 +79,7 @@ TEST(OutputFile, AppearsUnderItsNameOnlyOnceCommitted) {
 
     EXPECT_TRUE(commit_output_file(file));
     EXPECT_EQ(read_bytes(final_path), std::string("P6\n15 10\n255\n\x01\x0a\x0d", 16));
-    EXPECT_EQ(files_in(tree.output), std::vector<std::string>{"201907_   3_discharge.ppm"});
+    EXPECT_EQ(file_names_in(tree.output), std::vector<std::string>{"201907_   3_discharge.ppm"});
 }
 
 TEST(OutputFile, TextEndsItsLinesAsThePlatformsTextFiles) {
@@ -146,7 +137,7 @@ TEST(OutputFile, DiscardedOrAbandonedLeavesNothing) {
         ASSERT_TRUE(create_output_file(another_run, final_path, true));
         EXPECT_NE(another_run.temporary_path, abandoned.temporary_path);
     }
-    EXPECT_TRUE(files_in(tree.output).empty());
+    EXPECT_TRUE(file_names_in(tree.output).empty());
 }
 
 TEST(OutputFile, CannotBeCreatedWhereNoFileCanBe) {
@@ -171,7 +162,8 @@ TEST(OutputFile, CannotBeCreatedWhereNoFileCanBe) {
         EXPECT_FALSE(create_output_file(file, place.place.string(), false)) << place.place;
         EXPECT_EQ(file.reason, place.reason) << place.place;
     }
-    EXPECT_EQ(files_in(tree.output), (std::vector<std::string>{"image", "taken_discharge.dat"}));
+    EXPECT_EQ(file_names_in(tree.output),
+              (std::vector<std::string>{"image", "taken_discharge.dat"}));
 }
 
 TEST(OutputFile, NoMoreThanTheTableHoldsAreOpenAtOnce) {
@@ -183,7 +175,7 @@ TEST(OutputFile, NoMoreThanTheTableHoldsAreOpenAtOnce) {
     OutputFile one_more;
     EXPECT_FALSE(create_output_file(one_more, (tree.output / "more").string(), false));
     EXPECT_EQ(one_more.reason, "more than 64 outputs open at once");
-    EXPECT_EQ(files_in(tree.output).size(), OPEN_OUTPUT_LIMIT);
+    EXPECT_EQ(file_names_in(tree.output).size(), OPEN_OUTPUT_LIMIT);
 
     ASSERT_TRUE(commit_output_file(open[5]));
     EXPECT_TRUE(create_output_file(one_more, (tree.output / "more").string(), false));
@@ -207,7 +199,7 @@ TEST(OutputFile, AFullDiskEndsTheOutputAndTellsWhy) {
     EXPECT_FALSE(write_output_file(file, "P6\n", 3));
     EXPECT_EQ(file.reason, "No space left on device");
     // The temporary file is gone at once; the older image stays.
-    EXPECT_EQ(files_in(tree.output), std::vector<std::string>{"201907_   3_discharge.ppm"});
+    EXPECT_EQ(file_names_in(tree.output), std::vector<std::string>{"201907_   3_discharge.ppm"});
     EXPECT_FALSE(write_output_file(file, "P6\n", 3));
     EXPECT_FALSE(commit_output_file(file));
     EXPECT_EQ(file.reason, "No space left on device");
@@ -274,7 +266,7 @@ TEST(FileLock, OneHolderAtATime) {
     FileLock again;
     EXPECT_EQ(lock_file(again, path, reason), Locking::locked) << reason;
     // The lock file stays.
-    EXPECT_EQ(files_in(tree.output), std::vector<std::string>{"201907.lock"});
+    EXPECT_EQ(file_names_in(tree.output), std::vector<std::string>{"201907.lock"});
 
     const struct {
         std::filesystem::path path;
@@ -328,7 +320,7 @@ TEST(OutputFile, AbandonedTemporariesAreRemovedLiveOnesKept) {
     kept.insert(kept.end(),
                 {".a.ppm.1111111111111111.tmp", ".a.ppm.fedcba9876543210.tmp", live_name});
     std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(files_in(tree.output), kept);
+    EXPECT_EQ(file_names_in(tree.output), kept);
 
     ASSERT_TRUE(commit_output_file(live));
     EXPECT_EQ(read_bytes(tree.output / "a.ppm"), "P6\n");
@@ -355,7 +347,7 @@ TEST(OutputFile, MemoryRunningOutWhileCreatingLeavesNothing) {
             allocations_before_failure = -1;
             EXPECT_FALSE(interruptions_held()) << allowed;
         }
-        EXPECT_TRUE(files_in(tree.output).empty()) << allowed;
+        EXPECT_TRUE(file_names_in(tree.output).empty()) << allowed;
         if (created) {
             break;
         }
@@ -380,7 +372,7 @@ TEST(OutputFile, ReplacesAReadOnlyFileUnderItsName) {
     ASSERT_TRUE(write_output_file(file, "P6\n", 3));
     ASSERT_TRUE(commit_output_file(file));
     EXPECT_EQ(read_bytes(final_path), "P6\n");
-    EXPECT_EQ(files_in(tree.output), std::vector<std::string>{"201907_   3_discharge.ppm"});
+    EXPECT_EQ(file_names_in(tree.output), std::vector<std::string>{"201907_   3_discharge.ppm"});
 #ifdef _WIN32
     EXPECT_EQ(GetFileAttributesA(final_path.string().c_str()) &
                   (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
@@ -420,7 +412,7 @@ TEST(OutputFileDeathTest, InterruptionRemovesTheTemporariesOfEveryThread) {
             }
         },
         testing::KilledBySignal(SIGINT), "");
-    EXPECT_EQ(files_in(tree.output), std::vector<std::string>{"201908_   1_discharge.ppm"});
+    EXPECT_EQ(file_names_in(tree.output), std::vector<std::string>{"201908_   1_discharge.ppm"});
     EXPECT_EQ(read_bytes(names[1]), "an older image");
 }
 #endif

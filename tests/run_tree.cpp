@@ -1,5 +1,6 @@
 #include "run_tree.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -99,4 +100,13 @@ std::vector<float> counting_values(std::size_t n) {
         values[i] = static_cast<float>(i + 1);
     }
     return values;
+}
+
+std::vector<std::string> file_names_in(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }

@@ -31,6 +31,9 @@ std::vector<std::string> tokens_of(const std::string& text);
 std::string joined(const std::vector<std::string>& tokens);
 
 void write_text(const std::filesystem::path& path, const std::string& text);
+
+// The names of the entries of `folder`, in order.
+std::vector<std::string> file_names_in(const std::filesystem::path& folder);
 std::string read_bytes(const std::filesystem::path& path);
 
 // The values 1, 2, 3, ... n: every cell of every day different.
