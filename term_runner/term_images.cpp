@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -20,6 +21,10 @@ namespace {
 // Workers at most, whatever --jobs says: each holds one output open at a
 // time, well within what a process may have open at once.
 constexpr unsigned JOBS_LIMIT = 32;
+
+// How often, at most, a month's record is rewritten while its images are
+// drawn.
+constexpr std::chrono::milliseconds RECORD_INTERVAL{500};
 
 // A value typed as the dialogue reads it, the whole text and nothing else.
 std::optional<float> typed_value(const std::string& text) {
@@ -130,9 +135,19 @@ bool draw_what_is_missing(const MonthJob& job, YearMonth month, ValueRange range
         return !record.days[static_cast<std::size_t>(day - 1)].has_value();
     };
     hooks.before = [&](std::int32_t, const std::string& name) { image = name; };
+    // The record is brought up to date with the images as they are drawn,
+    // but not after every one: replacing it costs a rename, which with
+    // small images slowed drawing by a twentieth. A run killed in the middle
+    // of a month draws again at most the images of the last moment.
+    auto recorded = std::chrono::steady_clock::now();
     hooks.after = [&](std::int32_t day, const std::string& name) {
         note_image(job.progress);
         record.days[static_cast<std::size_t>(day - 1)] = stamp_of(name);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - recorded < RECORD_INTERVAL) {
+            return true;
+        }
+        recorded = now;
         return write_month_record(record_name, record, reason);
     };
     const DrawingResult result =
