@@ -479,6 +479,26 @@ TEST_F(TermRun, MonthBeingDrawnByAnotherRunIsLeftToIt) {
               "0 drawn, 1 up to date, 0 failed");
 }
 
+TEST_F(TermRun, OutputsThatCannotBeReplacedFailWithTheirNames) {
+    // A folder under the name of November's record, and of a series file:
+    // neither can be replaced, and each failure names its file.
+    std::filesystem::create_directories(image_dir_ / "201911_range.txt" / "kept");
+    std::filesystem::create_directories(tree_.output / "201911-202002-1-1_discharge.csv" / "kept");
+    const ProcessResult images = term({"images", "--range", "0,3000", "--jobs", "1"});
+    EXPECT_EQ(images.status, 1);
+    EXPECT_TRUE(
+        images.errors.starts_with("201911: ./image/201911_range.txt: Image output file "
+                                  "cannot write. (Is a directory)\n"))
+        << images.errors;
+    EXPECT_EQ(summary_of(images.errors), "3 drawn, 0 up to date, 1 failed");
+    const ProcessResult series = term({"series", "--cell", "1,1", "--csv"});
+    EXPECT_EQ(series.status, 1);
+    EXPECT_EQ(series.errors,
+              "./201911-202002-1-1_discharge.csv: Time series discharge output file cannot write. "
+              "(Is a directory)\n");
+    EXPECT_TRUE(std::filesystem::is_regular_file(tree_.output / "201911-202002-1-1_discharge.dat"));
+}
+
 TEST_F(TermRun, TemporariesOfAKilledRunAreRemovedWithTheirMonth) {
     std::filesystem::create_directory(image_dir_);
     const char* const left[] = {
