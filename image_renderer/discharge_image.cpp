@@ -34,13 +34,10 @@ using CellRow = std::array<char, 16>;
 constexpr std::size_t BLACK_INDEX = 256;
 constexpr std::size_t YELLOW_INDEX = 257;
 
-std::array<CellRow, 258> make_cell_rows() {
-    std::array<CellRow, 258> rows{};
+std::array<CellRow, COLOUR_COUNT> make_cell_rows() {
+    std::array<CellRow, COLOUR_COUNT> rows{};
     for (std::size_t index = 0; index < rows.size(); ++index) {
-        const std::int32_t level = index == BLACK_INDEX    ? -1
-                                   : index == YELLOW_INDEX ? 256
-                                                           : static_cast<std::int32_t>(index);
-        const Rgb colour = level_colour(level);
+        const Rgb colour = indexed_colour(index);
         for (std::uint64_t pixel = 0; pixel < BLOCK_SIZE; ++pixel) {
             rows[index][pixel * 3] = static_cast<char>(colour.red);
             rows[index][pixel * 3 + 1] = static_cast<char>(colour.green);
@@ -108,7 +105,7 @@ ColourRow colour_row_of(VectorKernel kernel) {
 // copy a cell. Writes one byte past the row, which the buffer has room for.
 void build_pixel_row(const std::int32_t* levels, std::size_t ncols, ColourRow colour_row_with,
                      std::uint16_t* indices, char* out) {
-    static const std::array<CellRow, 258> rows = make_cell_rows();
+    static const std::array<CellRow, COLOUR_COUNT> rows = make_cell_rows();
     colour_row_with(levels, ncols, indices);
     for (std::size_t column = 0; column < ncols; ++column) {
         std::memcpy(out + column * CELL_ROW_BYTES, rows[indices[column]].data(), sizeof(CellRow));
@@ -122,6 +119,16 @@ std::size_t pixel_row_stride(std::size_t ncols) {
 }
 
 }  // namespace
+
+Rgb indexed_colour(std::size_t index) {
+    return level_colour(index == BLACK_INDEX    ? -1
+                        : index == YELLOW_INDEX ? 256
+                                                : static_cast<std::int32_t>(index));
+}
+
+void colour_indices(const std::int32_t* levels, std::size_t count, std::uint16_t* indices) {
+    colour_row_of(widest_vector_kernel())(levels, count, indices);
+}
 
 std::optional<std::uint64_t> raster_bytes(std::int32_t ncols, std::int32_t nrows) {
     if (ncols < 0 || nrows < 0) {

@@ -73,6 +73,18 @@ std::int32_t discharge_level(float value, ValueRange range);
 // channel value is 252.
 Rgb level_colour(std::int32_t level);
 
+// The colours a cell can have, each under an index of its own: levels 0 to
+// 255 under their own number, then black (any negative level), then yellow
+// (above 255). Image formats with a palette draw from these.
+inline constexpr std::size_t COLOUR_COUNT = 258;
+
+// The colour of colour index `index` (below COLOUR_COUNT).
+Rgb indexed_colour(std::size_t index);
+
+// The colour index of each of `count` levels, in vector lanes where the
+// machine has them.
+void colour_indices(const std::int32_t* levels, std::size_t count, std::uint16_t* indices);
+
 // Stores the level of every cell of one day's `values` (row index 0 first) in
 // `grid`, with the widest kernel available. The second row and column from
 // each edge form a masked ring whatever their values.

@@ -1,0 +1,246 @@
+#include "png_image.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <limits>
+#include <span>
+
+namespace {
+
+// Rows are compressed at zlib's level 3: the repeated rows of a cell's
+// height, all zero after the Up filter, cost next to nothing at any level,
+// and the faster levels keep up with the disk.
+constexpr int DEFLATE_LEVEL = 3;
+
+// Bytes of deflate's output gathered into one IDAT chunk.
+constexpr std::size_t CHUNK_DATA = std::size_t{1} << 16;
+
+// PNG's row filters.
+constexpr unsigned char FILTER_SUB = 1;  // each byte less the one a pixel to its left
+constexpr unsigned char FILTER_UP = 2;   // each byte less the one above it
+
+constexpr unsigned char SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+void put_big_endian(std::uint32_t value, unsigned char* bytes) {
+    bytes[0] = static_cast<unsigned char>(value >> 24);
+    bytes[1] = static_cast<unsigned char>(value >> 16);
+    bytes[2] = static_cast<unsigned char>(value >> 8);
+    bytes[3] = static_cast<unsigned char>(value);
+}
+
+// A chunk: its length, its type, its data and the CRC of type and data.
+struct Chunk {
+    unsigned char head[8];
+    unsigned char crc[4];
+};
+
+Chunk make_chunk(const char* type, std::span<const unsigned char> data) {
+    Chunk chunk{};
+    put_big_endian(static_cast<std::uint32_t>(data.size()), chunk.head);
+    std::memcpy(chunk.head + 4, type, 4);
+    uLong crc = crc32(0L, chunk.head + 4, 4);
+    // zlib takes a null buffer (that of empty data) as a request for the
+    // initial value.
+    if (!data.empty()) {
+        crc = crc32(crc, data.data(), static_cast<uInt>(data.size()));
+    }
+    put_big_endian(static_cast<std::uint32_t>(crc), chunk.crc);
+    return chunk;
+}
+
+std::span<const char> as_chars(const void* bytes, std::size_t size) {
+    return {static_cast<const char*>(bytes), size};
+}
+
+bool write_chunk(const PieceWriter& write, const char* type, std::span<const unsigned char> data) {
+    const Chunk chunk = make_chunk(type, data);
+    const std::span<const char> pieces[] = {as_chars(chunk.head, sizeof chunk.head),
+                                            as_chars(data.data(), data.size()),
+                                            as_chars(chunk.crc, sizeof chunk.crc)};
+    return write(pieces);
+}
+
+bool write_header(const PieceWriter& write, std::uint32_t width, std::uint32_t height,
+                  unsigned char colour_type) {
+    unsigned char header[13] = {};
+    put_big_endian(width, header);
+    put_big_endian(height, header + 4);
+    header[8] = 8;  // bits a sample (a palette index, or a channel)
+    header[9] = colour_type;
+    // header[10..12]: deflate, adaptive filters, no interlace
+    const std::span<const char> signature[] = {as_chars(SIGNATURE, sizeof SIGNATURE)};
+    return write(signature) && write_chunk(write, "IHDR", header);
+}
+
+// A deflate stream whose output leaves in IDAT chunks. zlib's state is
+// freed however it ends.
+struct ImageData {
+    z_stream stream{};
+    bool started = false;
+    ~ImageData() {
+        if (started) {
+            deflateEnd(&stream);
+        }
+    }
+};
+
+// Compresses `input` (all of it) with `flush`, writing each full output
+// buffer as an IDAT chunk, and the rest too once finished.
+bool deflate_into_chunks(ImageData& data, std::span<const unsigned char> input, int flush,
+                         std::vector<unsigned char>& out, const PieceWriter& write) {
+    data.stream.next_in = const_cast<Bytef*>(input.data());
+    data.stream.avail_in = static_cast<uInt>(input.size());
+    for (;;) {
+        const int status = deflate(&data.stream, flush);
+        if (status == Z_STREAM_ERROR) {
+            return false;
+        }
+        const std::size_t produced = out.size() - data.stream.avail_out;
+        const bool finished = status == Z_STREAM_END;
+        if (data.stream.avail_out == 0 || (finished && produced > 0)) {
+            if (!write_chunk(write, "IDAT", std::span(out.data(), produced))) {
+                return false;
+            }
+            data.stream.next_out = out.data();
+            data.stream.avail_out = static_cast<uInt>(out.size());
+        }
+        if (finished ||
+            (flush == Z_NO_FLUSH && data.stream.avail_in == 0 && data.stream.avail_out > 0)) {
+            return true;
+        }
+    }
+}
+
+bool start_image_data(ImageData& data, std::vector<unsigned char>& out, std::string& reason) {
+    out.resize(CHUNK_DATA);
+    if (deflateInit(&data.stream, DEFLATE_LEVEL) != Z_OK) {
+        reason = "zlib cannot start";
+        return false;
+    }
+    data.started = true;
+    data.stream.next_out = out.data();
+    data.stream.avail_out = static_cast<uInt>(out.size());
+    return true;
+}
+
+// The pixel side of `cells` cells of `scale` pixels, if PNG can hold it.
+std::optional<std::uint32_t> png_side(std::int32_t cells, std::uint32_t scale) {
+    const std::uint64_t side = static_cast<std::uint64_t>(cells) * scale;
+    if (cells < 1 || side > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(side);
+}
+
+}  // namespace
+
+const ImagePalette& image_palette() {
+    static const ImagePalette palette = [] {
+        ImagePalette built;
+        for (std::size_t index = 0; index < COLOUR_COUNT; ++index) {
+            const Rgb colour = indexed_colour(index);
+            std::size_t entry = 0;
+            while (entry < built.colours.size() && !(built.colours[entry] == colour)) {
+                ++entry;
+            }
+            if (entry == built.colours.size()) {
+                built.colours.push_back(colour);
+            }
+            built.entry[index] = static_cast<std::uint8_t>(entry);
+        }
+        return built;
+    }();
+    return palette;
+}
+
+bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scratch,
+                     const PieceWriter& write, std::string& reason) {
+    const std::optional<std::uint32_t> width = png_side(grid.ncols, scale);
+    const std::optional<std::uint32_t> height = png_side(grid.nrows, scale);
+    if (scale < PNG_SCALE_MIN || scale > PNG_SCALE_MAX || !width || !height) {
+        reason = "the image is too large for PNG";
+        return false;
+    }
+    const ImagePalette& palette = image_palette();
+    std::vector<unsigned char> colours;
+    for (const Rgb& colour : palette.colours) {
+        colours.insert(colours.end(), {colour.red, colour.green, colour.blue});
+    }
+    ImageData data;
+    if (!write_header(write, *width, *height, 3) || !write_chunk(write, "PLTE", colours) ||
+        !start_image_data(data, scratch.out, reason)) {
+        return false;
+    }
+    const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
+    scratch.indices.resize(ncols);
+    scratch.row.assign(std::size_t{1} + *width, 0);
+    // The first row of each cell's block with the Sub filter, which leaves
+    // one non-zero byte a cell; the repeats with Up, which leaves none.
+    const std::vector<unsigned char> repeat = [&] {
+        std::vector<unsigned char> bytes(std::size_t{1} + *width, 0);
+        bytes[0] = FILTER_UP;
+        return bytes;
+    }();
+    for (std::size_t row = static_cast<std::size_t>(grid.nrows); row-- > 0;) {
+        colour_indices(&grid.levels[row * ncols], ncols, scratch.indices.data());
+        scratch.row[0] = FILTER_SUB;
+        unsigned char left = 0;
+        unsigned char* pixel = scratch.row.data() + 1;
+        for (std::size_t column = 0; column < ncols; ++column) {
+            const unsigned char entry = palette.entry[scratch.indices[column]];
+            *pixel++ = static_cast<unsigned char>(entry - left);
+            for (std::uint32_t repeat_pixel = 1; repeat_pixel < scale; ++repeat_pixel) {
+                *pixel++ = 0;
+            }
+            left = entry;
+        }
+        if (!deflate_into_chunks(data, scratch.row, Z_NO_FLUSH, scratch.out, write)) {
+            return false;
+        }
+        for (std::uint32_t repeat_row = 1; repeat_row < scale; ++repeat_row) {
+            if (!deflate_into_chunks(data, repeat, Z_NO_FLUSH, scratch.out, write)) {
+                return false;
+            }
+        }
+    }
+    return deflate_into_chunks(data, {}, Z_FINISH, scratch.out, write) &&
+           write_chunk(write, "IEND", {});
+}
+
+std::optional<std::string> encode_png_picture(const Picture& picture) {
+    std::string bytes;
+    const PieceWriter collect = [&bytes](std::span<const std::span<const char>> pieces) {
+        for (const std::span<const char> piece : pieces) {
+            bytes.append(piece.data(), piece.size());
+        }
+        return true;
+    };
+    ImageData data;
+    PngScratch scratch;
+    std::string reason;
+    const std::uint32_t width = static_cast<std::uint32_t>(picture.width);
+    if (picture.width < 1 || picture.height < 1 ||
+        !write_header(collect, width, static_cast<std::uint32_t>(picture.height), 2) ||
+        !start_image_data(data, scratch.out, reason)) {
+        return std::nullopt;
+    }
+    std::vector<unsigned char> row(std::size_t{1} + std::size_t{3} * width);
+    for (int y = 0; y < picture.height; ++y) {
+        row[0] = 0;  // no filter: the legend is small
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const Rgb& pixel = picture.pixels[static_cast<std::size_t>(y) * width + x];
+            row[1 + 3 * x] = pixel.red;
+            row[2 + 3 * x] = pixel.green;
+            row[3 + 3 * x] = pixel.blue;
+        }
+        if (!deflate_into_chunks(data, row, Z_NO_FLUSH, scratch.out, collect)) {
+            return std::nullopt;
+        }
+    }
+    if (!deflate_into_chunks(data, {}, Z_FINISH, scratch.out, collect) ||
+        !write_chunk(collect, "IEND", {})) {
+        return std::nullopt;
+    }
+    return bytes;
+}
