@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
     series->add_flag("--allow-gaps", options.allow_gaps,
                      "Write the series even where months cannot be read, their days marked");
 
-    CLI::App* legend = app.add_subcommand("legend", "Draw the legend of a range as a PPM");
+    CLI::App* legend = app.add_subcommand("legend", "Draw the legend of a range as a PPM or PNG");
     legend->footer(
         "\nWrites the colour scale of the range with its values, as\n"
         "./image/legend_YYYYMM.ppm shows each month's.\n\n"
@@ -178,7 +178,10 @@ int main(int argc, char** argv) {
         ->type_name("MIN,MAX")
         ->required()
         ->check(checked_by(is_typed_range, "MIN,MAX with MIN below MAX"));
-    legend->add_option("FILE", options.legend_file, "The PPM file to write")->required();
+    legend
+        ->add_option("FILE", options.legend_file,
+                     "The file to write: PNG if its name ends in .png, else PPM")
+        ->required();
 
     try {
         app.parse(argc, argv);

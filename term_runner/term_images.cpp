@@ -14,6 +14,7 @@
 #include "legend.h"
 #include "month_drawing.h"
 #include "month_record.h"
+#include "png_image.h"
 #include "progress.h"
 
 namespace {
@@ -321,9 +322,31 @@ std::string lock_name(YearMonth month) {
     return "./image/." + month_label(month) + ".lock";
 }
 
+namespace {
+
+// Writes the legend as a PNG file, whole or not at all.
+bool write_png_legend(const std::string& path, const Picture& legend, std::string& reason) {
+    const std::optional<std::string> png = encode_png_picture(legend);
+    if (!png) {
+        reason = "zlib failed";
+        return false;
+    }
+    OutputFile file;
+    if (create_output_file(file, path, false) &&
+        write_output_file(file, png->data(), png->size()) && commit_output_file(file)) {
+        return true;
+    }
+    reason = file.reason;
+    return false;
+}
+
+}  // namespace
+
 int run_term_legend(ValueRange range, const std::string& path, std::ostream& errors) {
     std::string reason;
-    if (!write_picture(path, draw_legend(range), reason)) {
+    const Picture legend = draw_legend(range);
+    if (!(path.ends_with(".png") ? write_png_legend(path, legend, reason)
+                                 : write_picture(path, legend, reason))) {
         errors << path << ": Image output file cannot write. (" << reason << ")" << std::endl;
         return 1;
     }

@@ -66,7 +66,8 @@ int run_term_images(const std::string& from, const std::string& to, const Images
 int run_term_range(const std::string& from, const std::string& to, std::ostream& out,
                    std::ostream& errors);
 
-// Writes the legend of `range` to `path`. Returns the exit status: 0, or 1
+// Writes the legend of `range` to `path`, as a PNG where `path` ends in
+// ".png", else as a PPM. Returns the exit status: 0, or 1
 // after naming the file on `errors` if it could not be written.
 int run_term_legend(ValueRange range, const std::string& path, std::ostream& errors);
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <thread>
 
@@ -540,4 +541,22 @@ TEST_F(TermRun, FullDiskIsReportedWithItsReason) {
     for (const auto& entry : std::filesystem::directory_iterator(tree_.root / "left")) {
         EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp")) << entry.path();
     }
+}
+
+TEST_F(TermRun, LegendAsPngHoldsThePixelsOfThePpm) {
+    // netpbm's decoder, which knows nothing of the writer.
+    if (std::system("pngtopnm -version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "netpbm's pngtopnm is not installed";
+    }
+    for (const char* name : {"legend.ppm", "legend.png"}) {
+        const ProcessResult result = run_program_with(
+            DISCHARGE_TERM_PATH, {"legend", "--range", "-5,0.001", name}, tree_.output);
+        EXPECT_EQ(result.status, 0) << name << ": " << result.errors;
+    }
+    EXPECT_TRUE(read_bytes(tree_.output / "legend.png").starts_with("\x89PNG\r\n\x1a\n"));
+    const std::string decode = "pngtopnm '" + (tree_.output / "legend.png").string() + "' >'" +
+                               (tree_.output / "decoded.ppm").string() + "'";
+    ASSERT_EQ(std::system(decode.c_str()), 0);
+    EXPECT_TRUE(read_bytes(tree_.output / "decoded.ppm") ==
+                read_bytes(tree_.output / "legend.ppm"));
 }
