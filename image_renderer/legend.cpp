@@ -214,11 +214,5 @@ bool write_picture(const std::string& path, const Picture& picture, std::string&
         bytes += {static_cast<char>(pixel.red), static_cast<char>(pixel.green),
                   static_cast<char>(pixel.blue)};
     }
-    OutputFile file;
-    if (create_output_file(file, path, false) &&
-        write_output_file(file, bytes.data(), bytes.size()) && commit_output_file(file)) {
-        return true;
-    }
-    reason = file.reason;
-    return false;
+    return write_whole_output(path, bytes, false, reason);
 }

@@ -455,3 +455,14 @@ std::size_t remove_abandoned_temporaries(
     });
     return removed;
 }
+
+bool write_whole_output(const std::string& final_path, std::string_view bytes, bool text,
+                        std::string& reason) {
+    OutputFile file;
+    if (create_output_file(file, final_path, text) &&
+        write_output_file(file, bytes.data(), bytes.size()) && commit_output_file(file)) {
+        return true;
+    }
+    reason = file.reason;
+    return false;
+}

@@ -25,6 +25,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 // Outputs that may be open at once in a process, on any of its threads: the
@@ -81,6 +82,12 @@ bool commit_output_file(OutputFile& file);
 
 // Closes and removes the temporary file, if any.
 void discard_output_file(OutputFile& file);
+
+// Writes `bytes` as the whole output `final_path` (`text` as for
+// create_output_file()), whole or not at all. Returns false with `reason` set
+// if it could not be written.
+bool write_whole_output(const std::string& final_path, std::string_view bytes, bool text,
+                        std::string& reason);
 
 // The words for a system error: the same fixed texts as `OutputFile::reason`.
 // For the errors of std::filesystem, of either category, on every system.

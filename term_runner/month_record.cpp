@@ -131,12 +131,5 @@ std::optional<MonthRecord> read_month_record(const std::string& path, std::int32
 }
 
 bool write_month_record(const std::string& path, const MonthRecord& record, std::string& reason) {
-    const std::string text = month_record_text(record);
-    OutputFile file;
-    if (create_output_file(file, path, true) && write_output_file(file, text.data(), text.size()) &&
-        commit_output_file(file)) {
-        return true;
-    }
-    reason = file.reason;
-    return false;
+    return write_whole_output(path, month_record_text(record), true, reason);
 }

@@ -331,13 +331,7 @@ bool write_png_legend(const std::string& path, const Picture& legend, std::strin
         reason = "zlib failed";
         return false;
     }
-    OutputFile file;
-    if (create_output_file(file, path, false) &&
-        write_output_file(file, png->data(), png->size()) && commit_output_file(file)) {
-        return true;
-    }
-    reason = file.reason;
-    return false;
+    return write_whole_output(path, *png, false, reason);
 }
 
 }  // namespace

@@ -34,16 +34,6 @@ void append_gap_lines(std::ostream& lines, YearMonth month, std::int32_t days) {
     }
 }
 
-bool write_text_file(const std::string& name, const std::string& text, std::string& reason) {
-    OutputFile output;
-    if (create_output_file(output, name, true) &&
-        write_output_file(output, text.data(), text.size()) && commit_output_file(output)) {
-        return true;
-    }
-    reason = output.reason;
-    return false;
-}
-
 // Whether every cell lies in the grid; names the first that does not as a
 // usage error if not.
 bool cells_in_grid(const std::vector<GridCell>& cells, const RunParameters& grid,
@@ -153,7 +143,8 @@ int run_term_series(const std::string& from, const std::string& to,
         for (const bool is_csv : {false, true}) {
             const std::string name = stem + (is_csv ? ".csv" : ".dat");
             if ((!is_csv || request.csv) &&
-                !write_text_file(name, is_csv ? texts[i].csv : texts[i].lines.str(), reason)) {
+                !write_whole_output(name, is_csv ? texts[i].csv : texts[i].lines.str(), true,
+                                    reason)) {
                 errors << name << ": Time series discharge output file cannot write. (" << reason
                        << ")" << std::endl;
                 status = 1;

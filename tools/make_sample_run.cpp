@@ -375,10 +375,8 @@ bool write_parameters(const Options& o) {
          << "3600\n"                                     // seconds between input records
          << first / 100 << ' ' << last / 100 << ' '      // start and end year,
          << first % 100 << ' ' << last % 100 << '\n';    // start and end month
-    const std::string bytes = text.str();
-    OutputFile out;
-    return create_output_file(out, (o.root / "param.dat").string(), true) &&
-           write_output_file(out, bytes.data(), bytes.size()) && commit_output_file(out);
+    std::string reason;
+    return write_whole_output((o.root / "param.dat").string(), text.str(), true, reason);
 }
 
 constexpr const char* USAGE =
