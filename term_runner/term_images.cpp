@@ -242,9 +242,9 @@ MonthEnd draw_term_month(const MonthJob& job, YearMonth month, DayCanvas& canvas
     if (kept == days) {
         detail = "legend drawn, " + std::to_string(kept) + " images kept, range " + record.range;
     } else {
-        detail = std::to_string(days - kept) + " images drawn" +
-                 (kept > 0 ? ", " + std::to_string(kept) + " kept" : "") + ", range " +
-                 record.range;
+        detail =
+            std::to_string(days - kept) + (days - kept == 1 ? " image drawn" : " images drawn") +
+            (kept > 0 ? ", " + std::to_string(kept) + " kept" : "") + ", range " + record.range;
     }
     return MonthEnd::drawn;
 }

@@ -439,7 +439,7 @@ TEST_F(TermRun, RecordIsCheckedAgainstTheDataAndTheImages) {
     const ProcessResult result = term(arguments);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.errors.substr(0, result.errors.rfind("failed") + 6),
-              "201911: 1 images drawn, 29 kept, range 0,3000\n"
+              "201911: 1 image drawn, 29 kept, range 0,3000\n"
               "201912: legend drawn, 31 images kept, range 0,3000\n"
               "202001: 31 images drawn, range 0,3000\n"
               "202002: up to date\n"
