@@ -17,34 +17,51 @@ static_assert(FLT_EVAL_METHOD == 0, "colour levels need single-precision float a
 namespace {
 
 constexpr std::uint64_t PIXEL_BYTES = 3;
-constexpr std::uint64_t CELL_ROW_BYTES = BLOCK_SIZE * PIXEL_BYTES;  // one pixel row of one cell
 
-// Pixel rows are handed to the file a batch at a time, each five times over:
-// batches of about this many bytes of pixel rows make writes of about 1 MiB.
-// At most this many rows a batch keeps the pieces of a write within what
-// every system takes in one call.
+// Pixel rows are handed to the file a batch at a time, each once for every
+// pixel row of a cell's height: batches of about this many bytes of pixel
+// rows make writes of about 1 MiB at five pixels a cell. At most this many
+// rows a batch keeps the pieces of a write within what every system takes in
+// one call.
 constexpr std::size_t BATCH_BYTES = std::size_t{192} << 10;
 constexpr std::size_t BATCH_ROWS_LIMIT = 200;
 
-// Every colour a cell can have, as the 15 bytes of its five pixels side by
-// side and a spare byte, so that a cell is placed with one 16-byte copy whose
-// spare byte the next cell overwrites: levels 0 to 255, then black (any
-// negative level), then yellow (above 255).
-using CellRow = std::array<char, 16>;
+// Every colour a cell can have, as the pixels of one pixel row of its block
+// side by side and spare bytes after them, so that a cell is placed with one
+// fixed-size copy whose spare bytes the next cell overwrites: levels 0 to
+// 255, then black (any negative level), then yellow (above 255). A block of
+// up to five pixels (15 bytes) is copied 16 bytes at a time, a wider one 32.
+using CellRow = std::array<char, 32>;
+constexpr std::size_t NARROW_COPY = 16;
 constexpr std::size_t BLACK_INDEX = 256;
 constexpr std::size_t YELLOW_INDEX = 257;
+static_assert(IMAGE_SCALE_MAX * PIXEL_BYTES <= sizeof(CellRow));
 
-std::array<CellRow, COLOUR_COUNT> make_cell_rows() {
-    std::array<CellRow, COLOUR_COUNT> rows{};
+using CellRows = std::array<CellRow, COLOUR_COUNT>;
+
+CellRows make_cell_rows(std::uint32_t scale) {
+    CellRows rows{};
     for (std::size_t index = 0; index < rows.size(); ++index) {
         const Rgb colour = indexed_colour(index);
-        for (std::uint64_t pixel = 0; pixel < BLOCK_SIZE; ++pixel) {
+        for (std::uint32_t pixel = 0; pixel < scale; ++pixel) {
             rows[index][pixel * 3] = static_cast<char>(colour.red);
             rows[index][pixel * 3 + 1] = static_cast<char>(colour.green);
             rows[index][pixel * 3 + 2] = static_cast<char>(colour.blue);
         }
     }
     return rows;
+}
+
+// The cell rows of `scale` pixels a cell, built once for each scale.
+const CellRows& cell_rows(std::uint32_t scale) {
+    static const std::array<CellRows, IMAGE_SCALE_MAX> tables = [] {
+        std::array<CellRows, IMAGE_SCALE_MAX> built{};
+        for (std::uint32_t s = 1; s <= IMAGE_SCALE_MAX; ++s) {
+            built[s - 1] = make_cell_rows(s);
+        }
+        return built;
+    }();
+    return tables[scale - 1];
 }
 
 // ---------------------------------------------------------------------------
@@ -100,22 +117,44 @@ ColourRow colour_row_of(VectorKernel kernel) {
     return kernel == VectorKernel::avx2 ? colour_row_avx2 : colour_row_baseline;
 }
 
-// One pixel row of grid row `levels`: five pixels of each cell's colour.
-// First the colour of every cell, in vector lanes, into `indices`; then one
-// copy a cell. Writes one byte past the row, which the buffer has room for.
-void build_pixel_row(const std::int32_t* levels, std::size_t ncols, ColourRow colour_row_with,
-                     std::uint16_t* indices, char* out) {
-    static const std::array<CellRow, COLOUR_COUNT> rows = make_cell_rows();
-    colour_row_with(levels, ncols, indices);
+// Places each cell's row of pixels, `Copy` bytes at a time.
+template <std::size_t Copy>
+void place_cells(const CellRows& rows, const std::uint16_t* indices, std::size_t ncols,
+                 std::size_t cell_bytes, char* out) {
     for (std::size_t column = 0; column < ncols; ++column) {
-        std::memcpy(out + column * CELL_ROW_BYTES, rows[indices[column]].data(), sizeof(CellRow));
+        std::memcpy(out + column * cell_bytes, rows[indices[column]].data(), Copy);
+    }
+}
+
+// Bytes copied for each cell at `scale`.
+std::size_t copy_bytes(std::uint32_t scale) {
+    return scale * PIXEL_BYTES <= NARROW_COPY ? NARROW_COPY : sizeof(CellRow);
+}
+
+// One pixel row of grid row `levels`: `scale` pixels of each cell's colour.
+// First the colour of every cell, in vector lanes, into `indices`; then one
+// copy a cell. The last copy reaches past the row, into room the buffer has.
+void build_pixel_row(const std::int32_t* levels, std::size_t ncols, std::uint32_t scale,
+                     ColourRow colour_row_with, std::uint16_t* indices, char* out) {
+    const CellRows& rows = cell_rows(scale);
+    const std::size_t cell_bytes = scale * PIXEL_BYTES;
+    colour_row_with(levels, ncols, indices);
+    if (copy_bytes(scale) == NARROW_COPY) {
+        place_cells<NARROW_COPY>(rows, indices, ncols, cell_bytes, out);
+    } else {
+        place_cells<sizeof(CellRow)>(rows, indices, ncols, cell_bytes, out);
     }
 }
 
 // Bytes between the starts of two pixel rows in the buffer: the row, the
-// spare byte of its last cell, rounded up to a cache line.
-std::size_t pixel_row_stride(std::size_t ncols) {
-    return (ncols * CELL_ROW_BYTES + 1 + 63) / 64 * 64;
+// spare bytes of its last cell's copy, rounded up to a cache line.
+std::size_t pixel_row_stride(std::size_t ncols, std::uint32_t scale) {
+    const std::size_t cell_bytes = scale * PIXEL_BYTES;
+    return (ncols * cell_bytes + copy_bytes(scale) - cell_bytes + 63) / 64 * 64;
+}
+
+bool valid_scale(std::uint32_t scale) {
+    return scale >= IMAGE_SCALE_MIN && scale <= IMAGE_SCALE_MAX;
 }
 
 }  // namespace
@@ -130,28 +169,32 @@ void colour_indices(const std::int32_t* levels, std::size_t count, std::uint16_t
     colour_row_of(widest_vector_kernel())(levels, count, indices);
 }
 
-std::optional<std::uint64_t> raster_bytes(std::int32_t ncols, std::int32_t nrows) {
-    if (ncols < 0 || nrows < 0) {
+std::optional<std::uint64_t> raster_bytes(std::int32_t ncols, std::int32_t nrows,
+                                          std::uint32_t scale) {
+    if (ncols < 0 || nrows < 0 || !valid_scale(scale)) {
         return std::nullopt;
     }
     const auto cells =
         checked_product(static_cast<std::uint64_t>(ncols), static_cast<std::uint64_t>(nrows));
-    return cells ? checked_product(*cells, BLOCK_SIZE * BLOCK_SIZE * PIXEL_BYTES) : std::nullopt;
+    return cells ? checked_product(*cells, std::uint64_t{scale} * scale * PIXEL_BYTES)
+                 : std::nullopt;
 }
 
-std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows) {
-    const std::optional<std::uint64_t> raster = raster_bytes(ncols, nrows);
-    if (!raster || *raster > std::numeric_limits<std::size_t>::max()) {
+std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows,
+                                         std::uint32_t scale) {
+    // The raster at the largest scale bounds the cell count and a block of
+    // pixel rows at any, so no size below overflows.
+    const std::optional<std::uint64_t> raster = raster_bytes(ncols, nrows, IMAGE_SCALE_MAX);
+    if (!raster || !valid_scale(scale) || *raster > std::numeric_limits<std::size_t>::max()) {
         return std::nullopt;
     }
-    // The raster's size bounds the cell count and a block of five pixel rows,
-    // so neither size below overflows.
     const std::size_t cells = static_cast<std::size_t>(ncols) * static_cast<std::size_t>(nrows);
-    const std::size_t stride = pixel_row_stride(static_cast<std::size_t>(ncols));
+    const std::size_t stride = pixel_row_stride(static_cast<std::size_t>(ncols), scale);
     const std::size_t batch_rows =
         std::clamp<std::size_t>(BATCH_BYTES / stride, 1, BATCH_ROWS_LIMIT);
     try {
         DayCanvas canvas;
+        canvas.scale = scale;
         canvas.values.resize(cells);
         canvas.grid.ncols = ncols;
         canvas.grid.nrows = nrows;
@@ -234,34 +277,41 @@ bool fill_level_grid(DischargeFile& data, ValueRange range, std::vector<float>& 
     return true;
 }
 
-void write_image_header(std::ostream& out, std::int32_t ncols, std::int32_t nrows) {
+void write_image_header(std::ostream& out, std::int32_t ncols, std::int32_t nrows,
+                        std::uint32_t scale) {
     out << "P6\n"
-        << static_cast<std::uint64_t>(ncols) * BLOCK_SIZE << ' '
-        << static_cast<std::uint64_t>(nrows) * BLOCK_SIZE << "\n255\n";
+        << static_cast<std::uint64_t>(ncols) * scale << ' '
+        << static_cast<std::uint64_t>(nrows) * scale << "\n255\n";
 }
 
 bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write) {
-    return write_raster(grid, pixel_rows, write, widest_vector_kernel());
+    return write_raster(grid, BLOCK_SIZE, pixel_rows, write, widest_vector_kernel());
 }
 
 bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write,
                   VectorKernel kernel) {
+    return write_raster(grid, BLOCK_SIZE, pixel_rows, write, kernel);
+}
+
+bool write_raster(const LevelGrid& grid, std::uint32_t scale, std::vector<char>& pixel_rows,
+                  const PieceWriter& write, VectorKernel kernel) {
     const ColourRow colour_row_with = colour_row_of(kernel);
     const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
-    const std::size_t pixel_row = ncols * CELL_ROW_BYTES;
-    const std::size_t stride = pixel_row_stride(ncols);
+    const std::size_t pixel_row = ncols * scale * PIXEL_BYTES;
+    const std::size_t stride = pixel_row_stride(ncols, scale);
     const std::size_t batch_rows = std::min(pixel_rows.size() / stride, BATCH_ROWS_LIMIT);
     std::vector<std::span<const char>> pieces;
-    pieces.reserve(batch_rows * BLOCK_SIZE);
+    pieces.reserve(batch_rows * scale);
     std::vector<std::uint16_t> indices(ncols);
     // North at the top: the last stored row comes first. Each grid row is
-    // built once as a pixel row and handed over five times, for the block's
-    // height, without copying it.
+    // built once as a pixel row and handed over once for every pixel row of
+    // the block's height, without copying it.
     std::size_t built = 0;
     for (std::size_t row = static_cast<std::size_t>(grid.nrows); row-- > 0;) {
         char* slot = pixel_rows.data() + built * stride;
-        build_pixel_row(&grid.levels[row * ncols], ncols, colour_row_with, indices.data(), slot);
-        pieces.insert(pieces.end(), BLOCK_SIZE, std::span<const char>(slot, pixel_row));
+        build_pixel_row(&grid.levels[row * ncols], ncols, scale, colour_row_with, indices.data(),
+                        slot);
+        pieces.insert(pieces.end(), scale, std::span<const char>(slot, pixel_row));
         if (++built == batch_rows) {
             if (!write(pieces)) {
                 return false;
@@ -274,13 +324,13 @@ bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const Pi
 }
 
 bool open_discharge_image(OutputFile& image, const std::string& path, std::int32_t ncols,
-                          std::int32_t nrows) {
+                          std::int32_t nrows, std::uint32_t scale) {
     if (!create_output_file(image, path, false)) {
         return false;
     }
     // A header that fails to be written fails the image when it is committed.
     std::ostringstream out;
-    write_image_header(out, ncols, nrows);
+    write_image_header(out, ncols, nrows, scale);
     const std::string header = out.str();
     write_output_file(image, header.data(), header.size());
     return true;
@@ -288,9 +338,10 @@ bool open_discharge_image(OutputFile& image, const std::string& path, std::int32
 
 bool write_discharge_raster(OutputFile& image, DayCanvas& canvas) {
     // A raster that fails to be written fails the commit.
-    write_raster(canvas.grid, canvas.pixel_rows,
+    write_raster(canvas.grid, canvas.scale, canvas.pixel_rows,
                  [&image](std::span<const std::span<const char>> pieces) {
                      return write_output_pieces(image, pieces);
-                 });
+                 },
+                 widest_vector_kernel());
     return commit_output_file(image);
 }

@@ -27,8 +27,12 @@ inline constexpr std::int32_t MASK_LEVEL = -999;
 // Drawn black like every negative level.
 inline constexpr std::int32_t UNPLACEABLE_LEVEL = std::numeric_limits<std::int32_t>::min();
 
-// Side of the square block of pixels that draws one grid cell.
-inline constexpr std::uint64_t BLOCK_SIZE = 5;
+// Side of the square block of pixels that draws one grid cell, as
+// discharge_image draws it; discharge_term draws from IMAGE_SCALE_MIN to
+// IMAGE_SCALE_MAX pixels a side.
+inline constexpr std::uint32_t BLOCK_SIZE = 5;
+inline constexpr std::uint32_t IMAGE_SCALE_MIN = 1;
+inline constexpr std::uint32_t IMAGE_SCALE_MAX = 10;
 
 // One day's colour levels, row index 0 (the southernmost row) first.
 struct LevelGrid {
@@ -44,22 +48,27 @@ struct Rgb {
     bool operator==(const Rgb&) const = default;
 };
 
-// Bytes of the raster of an ncols x nrows grid (3 bytes a pixel, 25 pixels a
-// cell), or nullopt if that does not fit in 64 bits.
-std::optional<std::uint64_t> raster_bytes(std::int32_t ncols, std::int32_t nrows);
+// Bytes of the raster of an ncols x nrows grid (3 bytes a pixel, `scale` x
+// `scale` pixels a cell), or nullopt if that does not fit in 64 bits or the
+// scale is out of bounds.
+std::optional<std::uint64_t> raster_bytes(std::int32_t ncols, std::int32_t nrows,
+                                          std::uint32_t scale = BLOCK_SIZE);
 
 // Everything drawing a day needs, allocated once per run and reused daily, so
 // that memory stays bounded by three day grids whatever the month's length.
 struct DayCanvas {
+    std::uint32_t scale = BLOCK_SIZE;  // pixels a cell side in the images drawn
     std::vector<float> values;     // the day's discharge, as read in one block
     LevelGrid grid;                // the levels of the day being drawn
     LevelGrid next_grid;           // the next day's levels, computed while it is written
     std::vector<char> pixel_rows;  // a batch of pixel rows on their way to the file
 };
 
-// Allocates the canvas for an ncols x nrows grid. Returns nullopt when memory
-// runs out or the image would be too large to count in 64 bits.
-std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows);
+// Allocates the canvas for an ncols x nrows grid drawn at `scale`. Returns
+// nullopt when memory runs out, the scale is out of bounds, or the image
+// would be too large to count in 64 bits at the largest scale.
+std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows,
+                                         std::uint32_t scale = BLOCK_SIZE);
 
 // Colour level 0 to 255 of a non-negative discharge: the square root of its
 // position between minimum and maximum, scaled to 255 and truncated, all in
@@ -105,7 +114,8 @@ bool fill_level_grid(DischargeFile& data, ValueRange range, std::vector<float>& 
                      LevelGrid& grid);
 
 // The P6 header: "P6", the width and height in pixels, and 255.
-void write_image_header(std::ostream& out, std::int32_t ncols, std::int32_t nrows);
+void write_image_header(std::ostream& out, std::int32_t ncols, std::int32_t nrows,
+                        std::uint32_t scale = BLOCK_SIZE);
 
 // Hands over pieces of bytes to be written in order; returns false once any
 // failed to be written.
@@ -121,13 +131,18 @@ bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const Pi
 bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const PieceWriter& write,
                   VectorKernel kernel);
 
+// As write_raster(), at `scale` pixels a cell side (pixel_rows sized by
+// make_day_canvas() for that scale).
+bool write_raster(const LevelGrid& grid, std::uint32_t scale, std::vector<char>& pixel_rows,
+                  const PieceWriter& write, VectorKernel kernel);
+
 // Creates the image that will appear at `path` (under a temporary name until
 // complete) and writes the header. Returns false, having created nothing, if
 // the image cannot be created there.
 bool open_discharge_image(OutputFile& image, const std::string& path, std::int32_t ncols,
-                          std::int32_t nrows);
+                          std::int32_t nrows, std::uint32_t scale = BLOCK_SIZE);
 
-// Writes the raster of canvas.grid and puts the complete image under its
+// Writes the raster of canvas.grid at canvas.scale and puts the complete image under its
 // name. Returns false, leaving no file behind, if anything failed to be
 // written, also on closing.
 bool write_discharge_raster(OutputFile& image, DayCanvas& canvas);

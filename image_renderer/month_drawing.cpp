@@ -74,14 +74,17 @@ std::optional<DrawingOutcome> draw_day(DischargeFile& data, YearMonth month, std
         }
         return end;
     }
-    const std::string name = image_file_name(month.year, month.month, day);
+    const std::string name =
+        hooks.name ? hooks.name(month, day) : image_file_name(month.year, month.month, day);
     if (hooks.before) {
         hooks.before(day, name);
     }
     // The image appears under its name only once complete: a failure, an
     // exception or an interruption leaves no part of it behind.
     OutputFile image;
-    if (!open_discharge_image(image, name, canvas.grid.ncols, canvas.grid.nrows)) {
+    if (!(hooks.write ? create_output_file(image, name, false)
+                      : open_discharge_image(image, name, canvas.grid.ncols, canvas.grid.nrows,
+                                             canvas.scale))) {
         reason = image.reason;
         return DrawingOutcome::image_not_created;
     }
@@ -101,12 +104,15 @@ std::optional<DrawingOutcome> draw_day(DischargeFile& data, YearMonth month, std
     if (day < day_count && !helper.joinable()) {
         read_next();
     }
-    const bool written = write_discharge_raster(image, canvas);
+    std::string failure;
+    const bool written = hooks.write
+                             ? hooks.write(image, canvas.grid, failure) && commit_output_file(image)
+                             : write_discharge_raster(image, canvas);
     if (helper.joinable()) {
         helper.join();
     }
     if (!written) {
-        reason = image.reason;
+        reason = failure.empty() ? image.reason : failure;
         return DrawingOutcome::image_not_written;
     }
     if (hooks.after && !hooks.after(day, name)) {

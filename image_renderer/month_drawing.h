@@ -44,6 +44,12 @@ struct DayHooks {
     // Called once the day's image is complete under its name; false stops
     // the drawing there, with DrawingOutcome::stopped.
     std::function<bool(std::int32_t day, const std::string& image_name)> after;
+    // The name of a day's image. Empty: image_file_name().
+    std::function<std::string(YearMonth month, std::int32_t day)> name;
+    // Writes the whole image of a day's levels into `image`, created and
+    // empty; false once it failed, with `reason` set where `image.reason`
+    // does not tell. Empty: a PPM at the canvas's scale.
+    std::function<bool(OutputFile& image, const LevelGrid& grid, std::string& reason)> write;
 };
 
 // Draws days 1 to `day_count` of `month` from `data`, positioned at the

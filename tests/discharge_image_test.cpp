@@ -26,14 +26,15 @@ LevelGrid grid_of(std::int32_t ncols, std::int32_t nrows, std::vector<std::int32
     return LevelGrid{ncols, nrows, std::move(levels)};
 }
 
-// The raster written with room for `buffer_bytes` of pixel rows, as one
-// string, by `kernel`.
+// The raster at `scale` written with room for `buffer_bytes` of pixel rows,
+// as one string, by `kernel`.
 std::string raster_of(const LevelGrid& grid, std::size_t buffer_bytes = 1 << 20,
-                      VectorKernel kernel = VectorKernel::baseline) {
+                      VectorKernel kernel = VectorKernel::baseline,
+                      std::uint32_t scale = BLOCK_SIZE) {
     std::vector<char> pixel_rows(buffer_bytes);
     std::string raster;
     const bool written = write_raster(
-        grid, pixel_rows,
+        grid, scale, pixel_rows,
         [&raster](std::span<const std::span<const char>> pieces) {
             for (const std::span<const char> piece : pieces) {
                 raster.append(piece.data(), piece.size());
@@ -184,21 +185,31 @@ TEST(ImageHeader, WidthAndHeightInPixels) {
     std::ostringstream large;
     write_image_header(large, INT32_LIMIT, 1000);
     EXPECT_EQ(large.str(), "P6\n10737418235 5000\n255\n");
+    std::ostringstream scaled;
+    write_image_header(scaled, 3, 2, 10);
+    EXPECT_EQ(scaled.str(), "P6\n30 20\n255\n");
 }
 
-TEST(Raster, NorthRowFirstInFiveByFiveBlocks) {
+TEST(Raster, NorthRowFirstInSquareBlocksOfTheScale) {
     // Row index 0 (south): blue, red; row index 1 (north): green, black.
     const LevelGrid grid = grid_of(2, 2, {0, 255, 127, -999});
-    const std::string north = pixels({0, 252, 0}, 5) + pixels({0, 0, 0}, 5);
-    const std::string south = pixels({0, 0, 252}, 5) + pixels({252, 0, 0}, 5);
-    std::string expected;
-    for (int i = 0; i < 5; ++i) {
-        expected += north;
+    for (std::uint32_t scale = IMAGE_SCALE_MIN; scale <= IMAGE_SCALE_MAX; ++scale) {
+        const std::string north = pixels({0, 252, 0}, scale) + pixels({0, 0, 0}, scale);
+        const std::string south = pixels({0, 0, 252}, scale) + pixels({252, 0, 0}, scale);
+        std::string expected;
+        for (std::uint32_t i = 0; i < scale; ++i) {
+            expected += north;
+        }
+        for (std::uint32_t i = 0; i < scale; ++i) {
+            expected += south;
+        }
+        EXPECT_EQ(raster_of(grid, 1 << 20, VectorKernel::baseline, scale), expected)
+            << "scale " << scale;
+        EXPECT_EQ(raster_bytes(2, 2, scale), expected.size());
     }
-    for (int i = 0; i < 5; ++i) {
-        expected += south;
-    }
-    EXPECT_EQ(raster_of(grid), expected);
+    EXPECT_FALSE(raster_bytes(2, 2, 0));
+    EXPECT_FALSE(raster_bytes(2, 2, 11));
+    EXPECT_FALSE(make_day_canvas(2, 2, 11));
 }
 
 TEST(Raster, SameBytesWhateverTheBufferSize) {
