@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <span>
@@ -158,7 +159,7 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
                      const PieceWriter& write, std::string& reason) {
     const std::optional<std::uint32_t> width = png_side(grid.ncols, scale);
     const std::optional<std::uint32_t> height = png_side(grid.nrows, scale);
-    if (scale < PNG_SCALE_MIN || scale > PNG_SCALE_MAX || !width || !height) {
+    if (scale < IMAGE_SCALE_MIN || scale > IMAGE_SCALE_MAX || !width || !height) {
         reason = "the image is too large for PNG";
         return false;
     }
@@ -206,6 +207,39 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
     }
     return deflate_into_chunks(data, {}, Z_FINISH, scratch.out, write) &&
            write_chunk(write, "IEND", {});
+}
+
+std::optional<std::uint64_t> png_image_bytes_bound(std::int32_t ncols, std::int32_t nrows,
+                                                   std::uint32_t scale) {
+    const std::optional<std::uint32_t> width = png_side(ncols, scale);
+    const std::optional<std::uint32_t> height = png_side(nrows, scale);
+    if (scale < IMAGE_SCALE_MIN || scale > IMAGE_SCALE_MAX || !width || !height) {
+        return std::nullopt;
+    }
+    // Both sides are below 2^31: no product or sum below reaches 2^64.
+    const std::uint64_t filtered = std::uint64_t{*height} * (std::uint64_t{1} + *width);
+    ImageData data;
+    std::string reason;
+    std::vector<unsigned char> out;
+    if (!start_image_data(data, out, reason)) {
+        return std::nullopt;
+    }
+    // zlib counts in its own length type, 32 bits on some systems: the
+    // bound of a long stream is taken as the sum of those of its parts, each
+    // of which deflate could store as it is.
+    constexpr std::uint64_t PART = std::uint64_t{1} << 30;
+    std::uint64_t deflated = 0;
+    for (std::uint64_t left = filtered; left > 0;) {
+        const std::uint64_t part = std::min(left, PART);
+        deflated += deflateBound(&data.stream, static_cast<uLong>(part));
+        left -= part;
+    }
+    const std::uint64_t chunks = (deflated + CHUNK_DATA - 1) / CHUNK_DATA;
+    const std::uint64_t framing = sizeof SIGNATURE + 12 + 13 +                  // IHDR
+                                  12 + 3 * image_palette().colours.size() +  // PLTE
+                                  12 * chunks +                               // IDAT
+                                  12;                                         // IEND
+    return deflated + framing;
 }
 
 std::optional<std::string> encode_png_picture(const Picture& picture) {

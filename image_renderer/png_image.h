@@ -15,10 +15,6 @@
 #include "discharge_image.h"
 #include "legend.h"
 
-// Pixels a cell side may take.
-inline constexpr std::uint32_t PNG_SCALE_MIN = 1;
-inline constexpr std::uint32_t PNG_SCALE_MAX = 10;
-
 // The images' palette: the distinct colours of the colour indices, in order
 // of first appearance, and for each colour index its entry.
 struct ImagePalette {
@@ -36,12 +32,19 @@ struct PngScratch {
     std::vector<unsigned char> out;      // deflate's output, one IDAT chunk at a time
 };
 
-// The PNG of `grid` at `scale` (PNG_SCALE_MIN to PNG_SCALE_MAX) through
+// The PNG of `grid` at `scale` (IMAGE_SCALE_MIN to IMAGE_SCALE_MAX) through
 // `write`. Returns false once `write` failed, or if the image is too large
 // for PNG (a side of 2^31 pixels or more) or zlib cannot start, with
 // `reason` set for those two.
 bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scratch,
                      const PieceWriter& write, std::string& reason);
+
+// The most bytes the PNG of an ncols x nrows grid at `scale` can take,
+// whatever its levels: deflate never yields more than zlib's bound for its
+// input, the filtered rows, which it could have stored as they are; with the
+// chunks around them. Nullopt if the image is too large for PNG.
+std::optional<std::uint64_t> png_image_bytes_bound(std::int32_t ncols, std::int32_t nrows,
+                                                   std::uint32_t scale);
 
 // A picture (the legend) as an 8-bit RGB PNG (colour type 2), in memory.
 std::optional<std::string> encode_png_picture(const Picture& picture);

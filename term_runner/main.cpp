@@ -75,6 +75,11 @@ bool is_typed_range(const std::string& text) {
 bool is_cell(const std::string& text) {
     return parse_cell(text).has_value();
 }
+bool is_scale(const std::string& text) {
+    return text.size() <= 2 && text.find_first_not_of("0123456789") == std::string::npos &&
+           !text.empty() && std::stoul(text) >= IMAGE_SCALE_MIN &&
+           std::stoul(text) <= IMAGE_SCALE_MAX;
+}
 bool is_job_count(const std::string& text) {
     return !text.empty() && text.size() < 10 &&
            text.find_first_not_of("0123456789") == std::string::npos && std::stoul(text) >= 1;
@@ -87,6 +92,9 @@ struct Options {
     std::string range = "term";
     unsigned jobs = 0;
     bool force = false;
+    std::string format = "ppm";
+    std::uint32_t scale = BLOCK_SIZE;
+    bool no_space_check = false;
     std::vector<std::string> cells;
     bool csv = false;
     bool allow_gaps = false;
@@ -95,8 +103,10 @@ struct Options {
 
 int run(const CLI::App& app, const Options& options) {
     if (app.got_subcommand("images")) {
-        const ImagesRequest request{*parse_range_choice(options.range), options.jobs,
-                                    options.force};
+        const ImagesRequest request{
+            *parse_range_choice(options.range), options.jobs, options.force,
+            options.format == "png" ? ImageFormat::png : ImageFormat::ppm, options.scale,
+            !options.no_space_check};
         return run_term_images(options.from, options.to, request, std::cerr,
                                stderr_is_terminal() ? terminal_columns() : -1);
     }
@@ -153,6 +163,19 @@ int main(int argc, char** argv) {
         ->type_name("N")
         ->check(checked_by(is_job_count, "a whole number of workers, 1 or more"));
     images->add_flag("--force", options.force, "Redraw months that are up to date");
+    images
+        ->add_option("--format", options.format,
+                     "Image format: ppm (the default, as discharge_image writes) or png (many "
+                     "times smaller)")
+        ->type_name("ppm|png")
+        ->check(CLI::IsMember({"ppm", "png"}));
+    images
+        ->add_option("--scale", options.scale,
+                     "Pixels a cell side, 1 to 10 (default 5, as discharge_image draws)")
+        ->type_name("N")
+        ->check(checked_by(is_scale, "a whole number of pixels from 1 to 10"));
+    images->add_flag("--no-space-check", options.no_space_check,
+                     "Draw even where the disk may not hold the images");
 
     CLI::App* range = app.add_subcommand("range", "Print the selection's range as MIN,MAX");
     range->footer(FOOTER);

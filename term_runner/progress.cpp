@@ -35,12 +35,10 @@ std::string joined(const std::vector<std::string>& parts) {
 }
 
 // Two or three digits, the slow rates of small grids too.
-std::string rate_text(double megabytes_per_second) {
-    const char* format = megabytes_per_second >= 10.0  ? "%.0f MB/s"
-                         : megabytes_per_second >= 1.0 ? "%.1f MB/s"
-                                                       : "%.2f MB/s";
+std::string rate_text(double rate, const char* unit) {
+    const char* format = rate >= 10.0 ? "%.0f %s" : rate >= 1.0 ? "%.1f %s" : "%.2f %s";
     char text[64];
-    std::snprintf(text, sizeof text, format, megabytes_per_second);
+    std::snprintf(text, sizeof text, format, rate, unit);
     return text;
 }
 
@@ -62,7 +60,10 @@ std::string progress_line(const Progress& p, std::size_t limit) {
         const double intervals = static_cast<double>(p.images_drawn - 1);
         const double images_left =
             static_cast<double>(std::max<std::int64_t>(0, p.images_total - p.images_done));
-        rate = rate_text(intervals * static_cast<double>(p.image_bytes) / 1e6 / seconds);
+        rate = p.image_bytes > 0
+                   ? rate_text(intervals * static_cast<double>(p.image_bytes) / 1e6 / seconds,
+                               "MB/s")
+                   : rate_text(intervals / seconds, "images/s");
         left = duration_text(seconds / intervals * images_left) + " left";
     }
     const std::string shorter[] = {

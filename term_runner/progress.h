@@ -24,7 +24,7 @@ struct Progress {
     int width = 0;          // columns of the terminal; 0 for unknown, taken as 80
     std::int64_t months_total = 0;
     std::int64_t images_total = 0;
-    std::uint64_t image_bytes = 0;  // bytes of one image
+    std::uint64_t image_bytes = 0;  // bytes of one image; 0 where each has its own (PNG)
     std::function<Clock::time_point()> now = [] { return Clock::now(); };
     Clock::time_point start = Clock::now();  // of the run, for the summary
 

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
+#include <span>
 #include <new>
 #include <ostream>
 #include <sstream>
@@ -36,6 +38,15 @@ std::optional<float> typed_value(const std::string& text) {
     }
     return value;
 }
+
+// What a worker draws a day with, allocated once and reused for every day.
+struct Worker {
+    DayCanvas canvas;
+    PngScratch png;
+};
+
+// Writes a legend in the format of the images, whole or not at all.
+bool write_legend(const std::string& path, const Picture& legend, std::string& reason);
 
 // What a worker needs for every month it draws.
 struct MonthJob {
@@ -74,50 +85,78 @@ std::optional<ValueRange> month_range(const MonthJob& job, YearMonth month, Disc
     return range;
 }
 
-// Bytes of an image file of the grid: the header and the raster.
-std::uint64_t image_file_bytes(const RunParameters& grid) {
+// Bytes of a PPM image of the grid at `scale`: the header and the raster;
+// nullopt where they cannot be counted in 64 bits.
+std::optional<std::uint64_t> ppm_file_bytes(const RunParameters& grid, std::uint32_t scale) {
     std::ostringstream header;
-    write_image_header(header, grid.ncols, grid.nrows);
-    return header.str().size() + raster_bytes(grid.ncols, grid.nrows).value_or(0);
+    write_image_header(header, grid.ncols, grid.nrows, scale);
+    const std::optional<std::uint64_t> raster = raster_bytes(grid.ncols, grid.nrows, scale);
+    if (!raster || *raster > std::numeric_limits<std::uint64_t>::max() - header.str().size()) {
+        return std::nullopt;
+    }
+    return header.str().size() + *raster;
 }
 
-// Whether `name`, a file name in ./image/, is one of the outputs of `month`:
-// its images, its legend or its record.
+// Bytes of every image the request draws where they all have the same size
+// (PPM), else 0: a PNG takes what its pixels compress to.
+std::uint64_t fixed_image_bytes(const RunParameters& grid, const ImagesRequest& request) {
+    return request.format == ImageFormat::ppm ? ppm_file_bytes(grid, request.scale).value_or(0)
+                                              : 0;
+}
+
+// Whether `name`, a file name in ./image/, is one of the outputs of `month`
+// in either format: its images, its legend or its record.
 bool is_output_of(YearMonth month, const std::string& name) {
     const std::string label = month_label(month);
-    return (name.starts_with(label + "_") && name.ends_with("_discharge.ppm")) ||
-           name == "legend_" + label + ".ppm" || name == label + "_range.txt";
+    for (const char* extension : {".ppm", ".png"}) {
+        if ((name.starts_with(label + "_") && name.ends_with(std::string("_discharge") + extension)) ||
+            name == "legend_" + label + extension) {
+            return true;
+        }
+    }
+    return name == label + "_range.txt";
 }
 
-// The record of the drawing that `month` needs now, nothing drawn yet.
-MonthRecord drawing_needed(const MonthJob& job, YearMonth month, ValueRange range,
+// The record of the drawing that `month` needs now with the colour range
+// `range` (range_text()), nothing drawn yet.
+MonthRecord drawing_needed(const MonthJob& job, YearMonth month, const std::string& range,
                            const FileStamp& data) {
     const RunParameters& grid = job.selection.parameters;
     MonthRecord record;
-    record.range = range_text(range);
+    record.range = range;
     record.ncols = grid.ncols;
     record.nrows = grid.nrows;
     record.data = data;
-    record.image_bytes = image_file_bytes(grid);
+    record.format = format_name(job.request.format);
+    record.scale = static_cast<std::int32_t>(job.request.scale);
+    record.image_bytes = fixed_image_bytes(grid, job.request);
     record.days.resize(static_cast<std::size_t>(days_in_month(month.month)));
     return record;
 }
 
+// The record of the drawing `month` had, if any: what the images on disk
+// were drawn from.
+std::optional<MonthRecord> month_record(YearMonth month) {
+    return read_month_record(range_record_name(month), days_in_month(month.month));
+}
+
 // Takes out of `record` every image and the legend that are not on disk as
-// it says, and returns how many images are left: those still right.
-std::int64_t keep_what_is_right(MonthRecord& record, YearMonth month) {
+// it says, and returns how many images are left: those still right. An image
+// of a fixed size must have it.
+std::int64_t keep_what_is_right(MonthRecord& record, YearMonth month, ImageFormat format) {
     std::int64_t kept = 0;
     for (std::size_t day = 0; day < record.days.size(); ++day) {
         std::optional<FileStamp>& recorded = record.days[day];
         const std::string name =
-            image_file_name(month.year, month.month, static_cast<std::int32_t>(day + 1));
-        if (recorded && recorded->bytes == record.image_bytes && stamp_of(name) == recorded) {
+            term_image_name(month, static_cast<std::int32_t>(day + 1), format);
+        if (recorded && (record.image_bytes == 0 || recorded->bytes == record.image_bytes) &&
+            stamp_of(name) == recorded) {
             ++kept;
         } else {
             recorded.reset();
         }
     }
-    if (record.legend && stamp_of(legend_name(month)) != record.legend) {
+    if (record.legend && stamp_of(legend_name(month, format)) != record.legend) {
         record.legend.reset();
     }
     return kept;
@@ -126,16 +165,33 @@ std::int64_t keep_what_is_right(MonthRecord& record, YearMonth month) {
 // Draws the images and the legend that `record` lacks, recording each as it
 // is complete. Returns false with `detail` set once anything failed.
 bool draw_what_is_missing(const MonthJob& job, YearMonth month, ValueRange range,
-                          DischargeFile& data, DayCanvas& canvas, MonthRecord& record,
+                          DischargeFile& data, Worker& worker, MonthRecord& record,
                           std::string& detail) {
+    DayCanvas& canvas = worker.canvas;
+    PngScratch& scratch = worker.png;
     const std::string record_name = range_record_name(month);
     std::string reason;
     std::string image;
+    const ImageFormat format = job.request.format;
     DayHooks hooks;
     hooks.wanted = [&](std::int32_t day) {
         return !record.days[static_cast<std::size_t>(day - 1)].has_value();
     };
     hooks.before = [&](std::int32_t, const std::string& name) { image = name; };
+    hooks.name = [format](YearMonth m, std::int32_t day) {
+        return term_image_name(m, day, format);
+    };
+    if (format == ImageFormat::png) {
+        hooks.write = [&job, &scratch](OutputFile& file, const LevelGrid& grid,
+                                       std::string& failure) {
+            return write_png_image(
+                grid, job.request.scale, scratch,
+                [&file](std::span<const std::span<const char>> pieces) {
+                    return write_output_pieces(file, pieces);
+                },
+                failure);
+        };
+    }
     // The record is brought up to date with the images as they are drawn,
     // but not after every one: replacing it costs a rename, which with
     // small images slowed drawing by a twentieth. A run killed in the middle
@@ -173,11 +229,12 @@ bool draw_what_is_missing(const MonthJob& job, YearMonth month, ValueRange range
             return false;
     }
     if (!record.legend) {
-        if (!write_picture(legend_name(month), draw_legend(range), reason)) {
-            detail = legend_name(month) + ": Image output file cannot write. (" + reason + ")";
+        const std::string legend = legend_name(month, format);
+        if (!write_legend(legend, draw_legend(range), reason)) {
+            detail = legend + ": Image output file cannot write. (" + reason + ")";
             return false;
         }
-        record.legend = stamp_of(legend_name(month));
+        record.legend = stamp_of(legend);
     }
     // Written even where nothing else was: a record that is not of this
     // drawing must not stay.
@@ -191,7 +248,7 @@ bool draw_what_is_missing(const MonthJob& job, YearMonth month, ValueRange range
 // Draws one month unless it is up to date, and tells how it ended. The
 // month is locked throughout, so that no other run draws it meanwhile nor
 // writes its record.
-MonthEnd draw_term_month(const MonthJob& job, YearMonth month, DayCanvas& canvas,
+MonthEnd draw_term_month(const MonthJob& job, YearMonth month, Worker& worker,
                          std::string& detail) {
     FileLock lock;
     std::string reason;
@@ -221,22 +278,22 @@ MonthEnd draw_term_month(const MonthJob& job, YearMonth month, DayCanvas& canvas
     if (!range) {
         return MonthEnd::failed;
     }
-    MonthRecord record = drawing_needed(job, month, *range, data_stamp.value_or(FileStamp{}));
+    MonthRecord record =
+        drawing_needed(job, month, range_text(*range), data_stamp.value_or(FileStamp{}));
     const std::int32_t days = days_in_month(month.month);
     if (!job.request.force) {
-        const std::optional<MonthRecord> recorded =
-            read_month_record(range_record_name(month), days);
+        const std::optional<MonthRecord> recorded = month_record(month);
         if (recorded && same_drawing(*recorded, record)) {
             record = *recorded;
         }
     }
-    const std::int64_t kept = keep_what_is_right(record, month);
+    const std::int64_t kept = keep_what_is_right(record, month, job.request.format);
     note_kept(job.progress, kept);
     if (kept == days && record.legend) {
         detail = "up to date";
         return MonthEnd::up_to_date;
     }
-    if (!draw_what_is_missing(job, month, *range, data, canvas, record, detail)) {
+    if (!draw_what_is_missing(job, month, *range, data, worker, record, detail)) {
         return MonthEnd::failed;
     }
     if (kept == days) {
@@ -249,25 +306,163 @@ MonthEnd draw_term_month(const MonthJob& job, YearMonth month, DayCanvas& canvas
     return MonthEnd::drawn;
 }
 
+// Disk space is counted in blocks of this many bytes, as most file systems
+// allocate it: a file takes its bytes rounded up to whole blocks.
+constexpr std::uint64_t DISK_BLOCK = 4096;
+
+// `a` + `b`, or the largest count where that does not fit in 64 bits.
+std::uint64_t saturated_sum(std::uint64_t a, std::uint64_t b) {
+    return a > std::numeric_limits<std::uint64_t>::max() - b
+               ? std::numeric_limits<std::uint64_t>::max()
+               : a + b;
+}
+
+std::uint64_t on_disk(std::uint64_t bytes) {
+    return bytes / DISK_BLOCK * DISK_BLOCK + (bytes % DISK_BLOCK > 0 ? DISK_BLOCK : 0);
+}
+
+// The bytes one image of the request takes at most: a PPM's exactly, a
+// PNG's bound. The largest count where it cannot be counted.
+std::uint64_t image_bytes_at_most(const RunParameters& grid, const ImagesRequest& request) {
+    const std::optional<std::uint64_t> bytes =
+        request.format == ImageFormat::ppm
+            ? ppm_file_bytes(grid, request.scale)
+            : png_image_bytes_bound(grid.ncols, grid.nrows, request.scale);
+    return bytes ? on_disk(*bytes) : std::numeric_limits<std::uint64_t>::max();
+}
+
+// The space drawing the selection may take beyond what its outputs take on
+// disk now. Each image and legend to be drawn takes its size less that of the
+// file of its name it replaces; images that are up to date as recorded take
+// nothing, nor do their months' legends. Each worker holds one image under a
+// temporary name before it replaces the old one. The range of a month drawn
+// with its own range is taken to be the recorded one: the actual drawing
+// checks it.
+std::uint64_t space_needed(const MonthJob& job, unsigned workers) {
+    const RunParameters& grid = job.selection.parameters;
+    const ImageFormat format = job.request.format;
+    const std::uint64_t image = image_bytes_at_most(grid, job.request);
+    // A legend is as large whatever its range; a PNG legend at most its
+    // pixels and a block of framing.
+    const Picture legend = draw_legend({.maximum = 1.0F, .minimum = 0.0F});
+    const std::uint64_t legend_bytes =
+        on_disk(3 * static_cast<std::uint64_t>(legend.pixels.size()) + 64) +
+        (format == ImageFormat::png ? DISK_BLOCK : 0);
+    const auto replacing = [](std::uint64_t bytes, const std::string& name) {
+        const std::optional<FileStamp> old = stamp_of(name);
+        const std::uint64_t old_bytes = old ? on_disk(old->bytes) : 0;
+        return bytes > old_bytes ? bytes - old_bytes : 0;
+    };
+    std::uint64_t needed = 0;
+    bool drawing = false;
+    for (const YearMonth month : job.selection.months) {
+        const std::optional<MonthRecord> recorded =
+            job.request.force ? std::nullopt : month_record(month);
+        const std::string range = job.request.range.kind == RangeChoice::month
+                                      ? (recorded ? recorded->range : "")
+                                      : range_text(job.request.range.kind == RangeChoice::typed
+                                                       ? job.request.range.typed_range
+                                                       : job.term_range);
+        MonthRecord record = drawing_needed(
+            job, month, range,
+            stamp_of(discharge_file_name(month.year, month.month)).value_or(FileStamp{}));
+        if (recorded && same_drawing(*recorded, record)) {
+            record = *recorded;
+        }
+        keep_what_is_right(record, month, format);
+        bool month_drawn = false;
+        for (std::size_t day = 0; day < record.days.size(); ++day) {
+            if (!record.days[day]) {
+                month_drawn = true;
+                needed = saturated_sum(
+                    needed,
+                    replacing(image, term_image_name(month, static_cast<std::int32_t>(day + 1),
+                                                     format)));
+            }
+        }
+        if (!record.legend) {
+            month_drawn = true;
+            needed = saturated_sum(needed, replacing(legend_bytes, legend_name(month, format)));
+        }
+        // The record is rewritten whenever the month is drawn.
+        if (month_drawn) {
+            needed = saturated_sum(needed, DISK_BLOCK);
+        }
+        drawing = drawing || month_drawn;
+    }
+    for (unsigned i = 0; drawing && i < workers; ++i) {
+        needed = saturated_sum(needed, image);
+    }
+    return needed;
+}
+
+// "2.79 GB (2790001234 bytes)": decimal units, as disk sizes are sold.
+std::string bytes_text(std::uint64_t bytes) {
+    const char* const units[] = {"bytes", "kB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes);
+    std::size_t unit = 0;
+    while (value >= 1000.0 && unit + 1 < std::size(units)) {
+        value /= 1000.0;
+        ++unit;
+    }
+    char text[96];
+    if (unit == 0) {
+        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+    } else {
+        std::snprintf(text, sizeof text, "%.3g %s (%llu bytes)", value, units[unit],
+                      static_cast<unsigned long long>(bytes));
+    }
+    return text;
+}
+
+// Whether the file system of ./image/ can take what drawing may write;
+// where not, says so on `errors`. A free space the system does not tell is
+// not checked: the writes will say what fails.
+bool space_enough(const MonthJob& job, unsigned workers, std::ostream& errors) {
+    std::error_code failed;
+    const std::filesystem::space_info space = std::filesystem::space("image", failed);
+    if (failed || space.available == static_cast<std::uintmax_t>(-1)) {
+        return true;
+    }
+    const std::uint64_t needed = space_needed(job, workers);
+    if (needed <= space.available) {
+        return true;
+    }
+    if (job.request.format == ImageFormat::ppm) {
+        errors << "Not enough free space in ./image: the images need " << bytes_text(needed)
+               << " and " << bytes_text(space.available)
+               << " is free. As PNG (--format png) they take a small part of it; "
+                  "--no-space-check draws regardless."
+               << std::endl;
+    } else {
+        errors << "Not enough free space in ./image: the images may need up to "
+               << bytes_text(needed) << ", as much as their pixels uncompressed, and "
+               << bytes_text(space.available)
+               << " is free. A smaller --scale takes less; --no-space-check draws regardless."
+               << std::endl;
+    }
+    return false;
+}
+
 unsigned worker_count(unsigned asked, std::size_t months) {
     const unsigned processors = std::max(1U, std::thread::hardware_concurrency());
     const unsigned jobs = std::min(asked == 0 ? processors : asked, JOBS_LIMIT);
     return static_cast<unsigned>(std::min<std::size_t>(jobs, months));
 }
 
-// Draws every month of the selection, `jobs` at once.
-void draw_months(const MonthJob& job, std::vector<DayCanvas>& canvases) {
+// Draws every month of the selection, one worker a month at a time.
+void draw_months(const MonthJob& job, std::vector<Worker>& workers) {
     std::atomic<std::size_t> next{0};
-    std::vector<std::thread> workers;
-    for (DayCanvas& canvas : canvases) {
-        workers.emplace_back([&job, &next, &canvas] {
+    std::vector<std::thread> threads;
+    for (Worker& worker : workers) {
+        threads.emplace_back([&job, &next, &worker] {
             for (std::size_t i = next++; i < job.selection.months.size(); i = next++) {
                 const YearMonth month = job.selection.months[i];
                 std::string detail;
                 MonthEnd end = MonthEnd::failed;
                 // A month that fails, however, fails alone: the others go on.
                 try {
-                    end = draw_term_month(job, month, canvas, detail);
+                    end = draw_term_month(job, month, worker, detail);
                 } catch (const std::bad_alloc&) {
                     detail = "Not enough memory.";
                 } catch (const std::exception& error) {
@@ -277,8 +472,8 @@ void draw_months(const MonthJob& job, std::vector<DayCanvas>& canvases) {
             }
         });
     }
-    for (std::thread& worker : workers) {
-        worker.join();
+    for (std::thread& thread : threads) {
+        thread.join();
     }
 }
 
@@ -314,8 +509,17 @@ std::string range_record_name(YearMonth month) {
     return "./image/" + month_label(month) + "_range.txt";
 }
 
-std::string legend_name(YearMonth month) {
-    return "./image/legend_" + month_label(month) + ".ppm";
+const char* format_name(ImageFormat format) {
+    return format == ImageFormat::png ? "png" : "ppm";
+}
+
+std::string term_image_name(YearMonth month, std::int32_t day, ImageFormat format) {
+    std::string name = image_file_name(month.year, month.month, day);
+    return name.replace(name.size() - 3, 3, format_name(format));
+}
+
+std::string legend_name(YearMonth month, ImageFormat format) {
+    return "./image/legend_" + month_label(month) + "." + format_name(format);
 }
 
 std::string lock_name(YearMonth month) {
@@ -324,8 +528,10 @@ std::string lock_name(YearMonth month) {
 
 namespace {
 
-// Writes the legend as a PNG file, whole or not at all.
-bool write_png_legend(const std::string& path, const Picture& legend, std::string& reason) {
+bool write_legend(const std::string& path, const Picture& legend, std::string& reason) {
+    if (!path.ends_with(".png")) {
+        return write_picture(path, legend, reason);
+    }
     const std::optional<std::string> png = encode_png_picture(legend);
     if (!png) {
         reason = "zlib failed";
@@ -338,9 +544,7 @@ bool write_png_legend(const std::string& path, const Picture& legend, std::strin
 
 int run_term_legend(ValueRange range, const std::string& path, std::ostream& errors) {
     std::string reason;
-    const Picture legend = draw_legend(range);
-    if (!(path.ends_with(".png") ? write_png_legend(path, legend, reason)
-                                 : write_picture(path, legend, reason))) {
+    if (!write_legend(path, draw_legend(range), reason)) {
         errors << path << ": Image output file cannot write. (" << reason << ")" << std::endl;
         return 1;
     }
@@ -421,16 +625,21 @@ int run_term_images(const std::string& from, const std::string& to, const Images
         return 1;
     }
     const RunParameters& grid = selection->parameters;
-    std::vector<DayCanvas> canvases;
-    for (unsigned i = 0; i < worker_count(request.jobs, selection->months.size()); ++i) {
-        std::optional<DayCanvas> canvas = make_day_canvas(grid.ncols, grid.nrows);
+    Progress progress;
+    const MonthJob job{*selection, request, term_range, progress, started};
+    const unsigned workers = worker_count(request.jobs, selection->months.size());
+    if (request.check_space && !space_enough(job, workers, errors)) {
+        return 1;
+    }
+    std::vector<Worker> canvases;
+    for (unsigned i = 0; i < workers; ++i) {
+        std::optional<DayCanvas> canvas = make_day_canvas(grid.ncols, grid.nrows, request.scale);
         if (!canvas) {
             errors << "Not enough memory to draw the images." << std::endl;
             return 1;
         }
-        canvases.push_back(std::move(*canvas));
+        canvases.push_back({std::move(*canvas), {}});
     }
-    Progress progress;
     progress.errors = &errors;
     progress.terminal = terminal_width >= 0;
     progress.width = terminal_width;
@@ -438,8 +647,7 @@ int run_term_images(const std::string& from, const std::string& to, const Images
     for (const YearMonth month : selection->months) {
         progress.images_total += days_in_month(month.month);
     }
-    progress.image_bytes = image_file_bytes(grid);
-    const MonthJob job{*selection, request, term_range, progress, started};
+    progress.image_bytes = fixed_image_bytes(grid, request);
     draw_months(job, canvases);
     finish_progress(progress);
     return progress.failed > 0 ? 1 : 0;

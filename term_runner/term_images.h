@@ -7,9 +7,12 @@
 #ifndef DISCHARGE_TERM_RUNNER_TERM_IMAGES_H
 #define DISCHARGE_TERM_RUNNER_TERM_IMAGES_H
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
+
+#include "discharge_image.h"
 
 #include "term_months.h"
 #include "value_range.h"
@@ -35,9 +38,20 @@ std::string range_record_name(YearMonth month);
 // "./image/.YYYYMM.lock": the file locked while a month is drawn. It stays.
 std::string lock_name(YearMonth month);
 
-// "./image/legend_YYYYMM.ppm": the legend of the range a month's images were
-// drawn with. Not a name that "YYYYMM_*.ppm", a month's images, matches.
-std::string legend_name(YearMonth month);
+// The formats images are written in: binary PPM (P6), which any program
+// reads without a library, or PNG, many times smaller.
+enum class ImageFormat { ppm, png };
+
+// "ppm" or "png", the formats' names and their files' extensions.
+const char* format_name(ImageFormat format);
+
+// The name of a day's image: image_file_name(), with ".png" for a PNG.
+std::string term_image_name(YearMonth month, std::int32_t day, ImageFormat format);
+
+// "./image/legend_YYYYMM.ppm" (or ".png"): the legend of the range a month's
+// images were drawn with. Not a name that "YYYYMM_*", a month's images,
+// matches.
+std::string legend_name(YearMonth month, ImageFormat format = ImageFormat::ppm);
 
 // The range of the whole selection, found as discharge_image finds a month's
 // and widened month after month. Returns nullopt after naming on `errors`
@@ -50,13 +64,19 @@ struct ImagesRequest {
     RangeChoice range;
     unsigned jobs = 0;   // months drawn at once; 0 for one per processor
     bool force = false;  // redraw months that are up to date
+    ImageFormat format = ImageFormat::ppm;
+    std::uint32_t scale = BLOCK_SIZE;  // pixels a cell side, IMAGE_SCALE_MIN to IMAGE_SCALE_MAX
+    bool check_space = true;           // refuse a selection the disk cannot hold
 };
 
 // Draws the images of the selection into ./image/ (created if missing), with
 // progress on `errors`: rewritten in place within `terminal_width` columns
 // where `errors` is a terminal (0 for a width unknown), in plain lines where
-// `terminal_width` is negative. Returns the exit status: 0, or 1 once any
-// month failed (each named), 2 for options that do not fit param.dat.
+// `terminal_width` is negative. Draws nothing where the file system of
+// ./image/ has less free space than the drawing may take (see
+// space_needed()), unless asked not to check. Returns the exit status: 0, or
+// 1 once any month failed (each named) or the space was short, 2 for options
+// that do not fit param.dat.
 int run_term_images(const std::string& from, const std::string& to, const ImagesRequest& request,
                     std::ostream& errors, int terminal_width);
 

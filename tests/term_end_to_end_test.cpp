@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 
+#include "png_decoder.h"
 #include "program_run.h"
 #include "run_tree.h"
 
@@ -266,6 +267,9 @@ TEST_F(TermRun, UsageErrors) {
         {"images", "--range", "3000,0"},  // minimum not below maximum
         {"images", "--range", "all"},
         {"images", "--jobs", "0"},
+        {"images", "--scale", "0"},
+        {"images", "--scale", "11"},
+        {"images", "--format", "gif"},
         {"images", "--from", "2019-13"},
         {"images", "--from", "2020-02", "--to", "2019-11"},
         {"images", "--from", "2020-04"},  // after the term
@@ -532,7 +536,8 @@ TEST_F(TermRun, FullDiskIsReportedWithItsReason) {
     std::filesystem::create_directory(image_dir_);
     const ProcessResult result = run_program_on_full_disk(
         DISCHARGE_TERM_PATH, tree_.output, "", "image", 0, tree_.root / "left",
-        {"images", "--range", "0,3000", "--from", "2019-11", "--to", "2019-11"});
+        {"images", "--range", "0,3000", "--from", "2019-11", "--to", "2019-11",
+         "--no-space-check"});
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(
         result.errors.starts_with("201911: ./image/201911_   1_discharge.ppm: Image output "
@@ -559,4 +564,132 @@ TEST_F(TermRun, LegendAsPngHoldsThePixelsOfThePpm) {
     ASSERT_EQ(std::system(decode.c_str()), 0);
     EXPECT_TRUE(read_bytes(tree_.output / "decoded.ppm") ==
                 read_bytes(tree_.output / "legend.ppm"));
+}
+
+TEST_F(TermRun, PngImagesHoldThePixelsOfThePpmImagesAtEveryScale) {
+    for (const char* scale : {"5", "1", "7"}) {
+        std::vector<std::string> arguments = {"images", "--range", "0,3000", "--scale", scale};
+        ASSERT_EQ(term(arguments).status, 0) << scale;
+        const std::map<std::string, std::string> ppm = files_of(image_dir_);
+        std::filesystem::remove_all(image_dir_);
+        arguments.insert(arguments.end(), {"--format", "png"});
+        const ProcessResult result = term(arguments);
+        ASSERT_EQ(result.status, 0) << scale << ": " << result.errors;
+        EXPECT_EQ(summary_of(result.errors), "4 drawn, 0 up to date, 0 failed");
+        const std::map<std::string, std::string> png = files_of(image_dir_);
+        // The same files, images and legends as PNG, with the same pixels.
+        std::size_t decoded = 0;
+        for (const auto& [name, bytes] : ppm) {
+            if (!name.ends_with(".ppm")) {
+                continue;
+            }
+            const std::string png_name = name.substr(0, name.size() - 3) + "png";
+            ASSERT_TRUE(png.contains(png_name)) << png_name;
+            const Decoded image = decode_png(png.at(png_name));
+            const std::string header = "P6\n" + std::to_string(image.width) + " " +
+                                       std::to_string(image.height) + "\n255\n";
+            EXPECT_TRUE(header + image.rgb == bytes) << png_name;
+            ++decoded;
+        }
+        EXPECT_EQ(decoded, 120U + 4U);
+        EXPECT_EQ(png.size(), ppm.size());
+        // Independent tools where the machine has them: netpbm's decoder and
+        // pngcheck's validation.
+        const std::string day = (image_dir_ / "202002_  28_discharge.png").string();
+        if (std::system("pngtopnm -version >/dev/null 2>&1") == 0) {
+            const std::string decode =
+                "pngtopnm '" + day + "' >'" + (tree_.output / "decoded.ppm").string() + "'";
+            ASSERT_EQ(std::system(decode.c_str()), 0);
+            EXPECT_TRUE(read_bytes(tree_.output / "decoded.ppm") ==
+                        ppm.at("202002_  28_discharge.ppm"));
+        }
+        if (std::system("pngcheck -q /dev/null >/dev/null 2>&1; test $? -ne 127") == 0) {
+            const std::string check = "pngcheck -q '" + (image_dir_ / "legend_202002.png").string() +
+                                      "' '" + day + "' >/dev/null";
+            EXPECT_EQ(std::system(check.c_str()), 0);
+        }
+        std::filesystem::remove_all(image_dir_);
+    }
+}
+
+TEST_F(TermRun, ResumingKnowsTheFormatAndTheScale) {
+    const std::vector<std::string> ppm = {"images", "--range", "0,3000", "--jobs", "1"};
+    std::vector<std::string> png = ppm;
+    png.insert(png.end(), {"--format", "png"});
+    std::vector<std::string> png_at_3 = png;
+    png_at_3.insert(png_at_3.end(), {"--scale", "3"});
+    ASSERT_EQ(term(ppm).status, 0);
+    // Another format or scale redraws every month; the same is up to date.
+    EXPECT_EQ(summary_of(term(png).errors), "4 drawn, 0 up to date, 0 failed");
+    EXPECT_EQ(summary_of(term(png).errors), "0 drawn, 4 up to date, 0 failed");
+    EXPECT_EQ(summary_of(term(png_at_3).errors), "4 drawn, 0 up to date, 0 failed");
+    const std::string record = read_text(image_dir_ / "201911_range.txt");
+    EXPECT_NE(record.find("\nimages png 3 0\n"), std::string::npos) << record;
+    // A PNG has no fixed size: one cut short is found by its recorded size.
+    std::filesystem::resize_file(image_dir_ / "201911_   3_discharge.png", 100);
+    const ProcessResult result = term(png_at_3);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.errors.starts_with("201911: 1 image drawn, 29 kept, range 0,3000\n"))
+        << result.errors;
+    EXPECT_EQ(summary_of(term(ppm).errors), "4 drawn, 0 up to date, 0 failed");
+}
+
+// Before drawing, the images must fit the free space of ./image: here a
+// month of 5 x 4 cells, 30 images of one 4 KiB block each, a legend of 47
+// blocks, the record and one image under way take 79 blocks.
+TEST_F(TermRun, SpaceCheckRefusesWhatCannotFitAndNoMore) {
+    if (const std::string why = why_no_full_disk(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const struct {
+        std::size_t free_pages;
+        std::vector<std::string> options;
+        int status;
+        std::string errors;  // its first line
+    } cases[] = {
+        {78,
+         {},
+         1,
+         "Not enough free space in ./image: the images need 324 kB (323584 bytes) and 319 kB "
+         "(319488 bytes) is free. As PNG (--format png) they take a small part of it; "
+         "--no-space-check draws regardless."},
+        {79, {}, 0, "201911: 30 images drawn, range 0,3000"},
+        {78, {"--no-space-check"}, 0, "201911: 30 images drawn, range 0,3000"},
+        {60,
+         {"--format", "png"},
+         1,
+         "Not enough free space in ./image: the images may need up to 328 kB (327680 bytes), as "
+         "much as their pixels uncompressed, and 246 kB (245760 bytes) is free. A smaller "
+         "--scale takes less; --no-space-check draws regardless."},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(image_dir_);
+        std::filesystem::remove_all(tree_.root / "left");
+        std::filesystem::create_directory(image_dir_);
+        std::vector<std::string> arguments = {"images", "--range", "0,3000", "--from", "2019-11",
+                                              "--to", "2019-11"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const ProcessResult result = run_program_on_full_disk(
+            DISCHARGE_TERM_PATH, tree_.output, "", "image", c.free_pages, tree_.root / "left",
+            arguments);
+        EXPECT_EQ(result.status, c.status) << c.free_pages;
+        EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), c.errors) << c.free_pages;
+        EXPECT_EQ(file_names_in(tree_.root / "left").size(), c.status == 0 ? 33U : 0U)
+            << c.free_pages;
+    }
+}
+
+TEST_F(TermRun, SpaceCheckComesBeforeAnythingIsReadOrDrawn) {
+    // A grid whose month of images no disk holds: refused on every system
+    // before its monthly file (of another grid here) is opened.
+    write_text(tree_.root / "param.dat", parameter_text(60000, 60000));
+    const ProcessResult result = run_program_with(
+        DISCHARGE_TERM_PATH,
+        {"images", "--range", "0,1", "--scale", "10", "--from", "2019-11", "--to", "2019-11"},
+        tree_.output);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.errors.starts_with("Not enough free space in ./image: the images need "
+                                          "33.5 TB (33480000323584 bytes) and "))
+        << result.errors;
+    EXPECT_TRUE(file_names_in(image_dir_).empty());
 }
