@@ -2,14 +2,15 @@
 # Times discharge_image and discharge_series on a large sample month against
 # the I/O floor, and discharge_term on six months against six runs of
 # discharge_image and against cat, and checks that the outputs match the test
-# build's.
+# build's; and discharge_term's PNG images against its PPM ones.
 #
-#   bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR] [--part month|term|all]
+#   bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR] [--part month|term|png|all]
 #
 # Defaults: a 1200x1000 July, 9 runs of every case, data in build/bench-data
 # (about 6 GB of images are written there; the sparse month takes no space),
-# both parts. A 2400x2000 July writes 11 GB of images a run; the term part
-# writes 1.7 GB a run, whatever the size.
+# every part. A 2400x2000 July writes 11 GB of images a run; the term part
+# writes 1.7 GB a run, whatever the size; the PNG part at most 5.6 GB at
+# 1200x1000.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,7 +25,7 @@ while [ $# -gt 0 ]; do
         --dir) dir=$2; shift 2 ;;
         --part) part=$2; shift 2 ;;
         *) echo "usage: bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR]" \
-               "[--part month|term|all]" >&2
+               "[--part month|term|png|all]" >&2
            exit 2 ;;
     esac
 done
@@ -327,10 +328,74 @@ term_part() {
     fi
 }
 
-if [ "$part" != term ]; then
-    month_part
-fi
-if [ "$part" != month ]; then
-    term_part
-fi
+# The PNG part: the large July drawn by discharge_term with one worker as PNG
+# at 5 and at 1 pixels a cell, against the PPM month; then two months with two
+# workers, PNG against PPM. Sizes are the images' bytes, legends aside.
+png_part() {
+    local png=$dir/png
+    rm -rf "$png"
+    "$ref/tools/make_sample_run" "$png" --size "$size" --months 201907,201908 >/dev/null
+    local out=$png/output
+    local months=("$out"/2019*_dailyDischarge.bin)
+    local term_program=$bin/term_runner/discharge_term
+    local july=(--range 0,2000 --from 2019-07 --to 2019-07 --jobs 1)
+    local both=(--range 0,2000 --from 2019-07 --to 2019-08 --jobs 2)
+    local cases=(
+        "ppm_month|images ${july[*]}"
+        "png5_month|images ${july[*]} --format png"
+        "png1_month|images ${july[*]} --format png --scale 1"
+        "ppm_two_months|images ${both[*]}"
+        "png5_two_months|images ${both[*]} --format png"
+    )
+    declare -A bytes
+    echo "Timing $runs rounds of the PNG cases, side by side..."
+    local round i name arguments
+    for ((round = 1; round <= runs; round++)); do
+        for ((i = 0; i < ${#cases[@]}; i++)); do
+            IFS='|' read -r name arguments <<<"${cases[(i + round) % ${#cases[@]}]}"
+            rm -rf "$out/image"
+            same_start "${months[@]}"
+            # shellcheck disable=SC2086 # the arguments are split into their words
+            run_case "$name" "$out" "" "$term_program" $arguments
+            bytes[$name]=$(cat "$out"/image/*_discharge.p?m | wc -c)
+        done
+        printf '  round %d of %d done\n' "$round" "$runs"
+    done
+    rm -rf "$out/image"
+
+    echo
+    echo "$size July (and August), $runs runs of every case; seconds"
+    row_header
+    row ppm_month "" "" ""
+    row png5_month ppm_month 3 ""
+    row png1_month ppm_month 1 ""
+    row ppm_two_months "" "" ""
+    row png5_two_months ppm_two_months 3 ""
+    echo "User and system CPU are medians."
+    echo
+    echo "Bytes of the images, and their share of the PPM's:"
+    local against aim
+    for name in ppm_month png5_month png1_month ppm_two_months png5_two_months; do
+        case $name in
+            png5_month) against=ppm_month aim=50 ;;
+            png1_month) against=ppm_month aim=200 ;;
+            png5_two_months) against=ppm_two_months aim=50 ;;
+            *) against="" aim="" ;;
+        esac
+        if [ -n "$against" ]; then
+            printf '  %-16s %13d  1/%.0f of %s (at most 1/%d: %s)\n' "$name" "${bytes[$name]}" \
+                "$(ratio "${bytes[$against]}" "${bytes[$name]}")" "$against" "$aim" \
+                "$(verdict "$aim" "$(ratio "${bytes[$against]}" "${bytes[$name]}")")"
+        else
+            printf '  %-16s %13d\n' "$name" "${bytes[$name]}"
+        fi
+    done
+}
+
+case $part in
+    month) month_part ;;
+    term) term_part ;;
+    png) png_part ;;
+    *) month_part; term_part; png_part ;;
+esac
 exit $status

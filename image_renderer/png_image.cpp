@@ -7,17 +7,16 @@
 #include <limits>
 #include <span>
 
-namespace {
+// The strategies as PngSettings numbers them are zlib's own.
+static_assert(Z_DEFAULT_STRATEGY == 0 && Z_FILTERED == 1 && Z_HUFFMAN_ONLY == 2 && Z_RLE == 3);
 
-// Rows are compressed at zlib's level 3: the repeated rows of a cell's
-// height, all zero after the Up filter, cost next to nothing at any level,
-// and the faster levels keep up with the disk.
-constexpr int DEFLATE_LEVEL = 3;
+namespace {
 
 // Bytes of deflate's output gathered into one IDAT chunk.
 constexpr std::size_t CHUNK_DATA = std::size_t{1} << 16;
 
 // PNG's row filters.
+constexpr unsigned char FILTER_NONE = 0;
 constexpr unsigned char FILTER_SUB = 1;  // each byte less the one a pixel to its left
 constexpr unsigned char FILTER_UP = 2;   // each byte less the one above it
 
@@ -113,9 +112,11 @@ bool deflate_into_chunks(ImageData& data, std::span<const unsigned char> input, 
     }
 }
 
-bool start_image_data(ImageData& data, std::vector<unsigned char>& out, std::string& reason) {
+bool start_image_data(ImageData& data, std::vector<unsigned char>& out, std::string& reason,
+                      const PngSettings& settings = {}) {
     out.resize(CHUNK_DATA);
-    if (deflateInit(&data.stream, DEFLATE_LEVEL) != Z_OK) {
+    if (deflateInit2(&data.stream, settings.deflate_level, Z_DEFLATED, MAX_WBITS, 8,
+                     settings.deflate_strategy) != Z_OK) {
         reason = "zlib cannot start";
         return false;
     }
@@ -156,7 +157,7 @@ const ImagePalette& image_palette() {
 }
 
 bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scratch,
-                     const PieceWriter& write, std::string& reason) {
+                     const PieceWriter& write, std::string& reason, const PngSettings& settings) {
     const std::optional<std::uint32_t> width = png_side(grid.ncols, scale);
     const std::optional<std::uint32_t> height = png_side(grid.nrows, scale);
     if (scale < IMAGE_SCALE_MIN || scale > IMAGE_SCALE_MAX || !width || !height) {
@@ -170,31 +171,47 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
     }
     ImageData data;
     if (!write_header(write, *width, *height, 3) || !write_chunk(write, "PLTE", colours) ||
-        !start_image_data(data, scratch.out, reason)) {
+        !start_image_data(data, scratch.out, reason, settings)) {
         return false;
     }
     const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
     scratch.indices.resize(ncols);
     scratch.row.assign(std::size_t{1} + *width, 0);
-    // The first row of each cell's block with the Sub filter, which leaves
-    // one non-zero byte a cell; the repeats with Up, which leaves none.
+    scratch.above.assign(ncols, 0);
+    // The repeats of a row for a cell's height with the Up filter, which
+    // leaves no non-zero byte.
     const std::vector<unsigned char> repeat = [&] {
         std::vector<unsigned char> bytes(std::size_t{1} + *width, 0);
         bytes[0] = FILTER_UP;
         return bytes;
     }();
+    using FirstRow = PngSettings::FirstRow;
+    const unsigned char first_filter = settings.first_row == FirstRow::sub  ? FILTER_SUB
+                                       : settings.first_row == FirstRow::up ? FILTER_UP
+                                                                            : FILTER_NONE;
     for (std::size_t row = static_cast<std::size_t>(grid.nrows); row-- > 0;) {
         colour_indices(&grid.levels[row * ncols], ncols, scratch.indices.data());
-        scratch.row[0] = FILTER_SUB;
+        // The first row of the block: with Sub one byte a cell is left, the
+        // difference from the cell to its west, followed by zeros; with Up
+        // the difference from the cell to its north, in every pixel.
+        scratch.row[0] = first_filter;
         unsigned char left = 0;
         unsigned char* pixel = scratch.row.data() + 1;
         for (std::size_t column = 0; column < ncols; ++column) {
             const unsigned char entry = palette.entry[scratch.indices[column]];
-            *pixel++ = static_cast<unsigned char>(entry - left);
-            for (std::uint32_t repeat_pixel = 1; repeat_pixel < scale; ++repeat_pixel) {
-                *pixel++ = 0;
+            const unsigned char above = scratch.above[column];
+            if (first_filter == FILTER_UP) {
+                std::fill_n(pixel, scale, static_cast<unsigned char>(entry - above));
+                pixel += scale;
+            } else {
+                *pixel++ = first_filter == FILTER_SUB ? static_cast<unsigned char>(entry - left)
+                                                      : entry;
+                for (std::uint32_t repeat_pixel = 1; repeat_pixel < scale; ++repeat_pixel) {
+                    *pixel++ = first_filter == FILTER_SUB ? 0 : entry;
+                }
             }
             left = entry;
+            scratch.above[column] = entry;
         }
         if (!deflate_into_chunks(data, scratch.row, Z_NO_FLUSH, scratch.out, write)) {
             return false;
