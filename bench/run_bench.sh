@@ -357,7 +357,7 @@ png_part() {
             same_start "${months[@]}"
             # shellcheck disable=SC2086 # the arguments are split into their words
             run_case "$name" "$out" "" "$term_program" $arguments
-            bytes[$name]=$(cat "$out"/image/*_discharge.p?m | wc -c)
+            bytes[$name]=$(cat "$out"/image/*_discharge.* | wc -c)
         done
         printf '  round %d of %d done\n' "$round" "$runs"
     done

@@ -436,7 +436,7 @@ bool space_enough(const MonthJob& job, unsigned workers, std::ostream& errors) {
                << std::endl;
     } else {
         errors << "Not enough free space in ./image: the images may need up to "
-               << bytes_text(needed) << ", as much as their pixels uncompressed, and "
+               << bytes_text(needed) << ", the most such PNG images can take, and "
                << bytes_text(space.available)
                << " is free. A smaller --scale takes less; --no-space-check draws regardless."
                << std::endl;

@@ -658,9 +658,9 @@ TEST_F(TermRun, SpaceCheckRefusesWhatCannotFitAndNoMore) {
         {60,
          {"--format", "png"},
          1,
-         "Not enough free space in ./image: the images may need up to 328 kB (327680 bytes), as "
-         "much as their pixels uncompressed, and 246 kB (245760 bytes) is free. A smaller "
-         "--scale takes less; --no-space-check draws regardless."},
+         "Not enough free space in ./image: the images may need up to 328 kB (327680 bytes), the "
+         "most such PNG images can take, and 246 kB (245760 bytes) is free. A smaller --scale "
+         "takes less; --no-space-check draws regardless."},
     };
     for (const auto& c : cases) {
         std::filesystem::remove_all(image_dir_);
