@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 // The transcript of a run of three months of 30 images of 1 MB, timed by a
 // clock of the test's own: one month found up to date, one that fails after
 // two images are drawn, one of which a single image is drawn.
-std::string three_months(bool terminal, int width) {
+std::string three_months(bool terminal, int width, std::uint64_t image_bytes = 1000000) {
     Progress::Clock::time_point clock{};
     std::ostringstream out;
     Progress progress;
@@ -25,7 +25,7 @@ std::string three_months(bool terminal, int width) {
     progress.start = clock;
     progress.months_total = 3;
     progress.images_total = 90;
-    progress.image_bytes = 1000000;
+    progress.image_bytes = image_bytes;
 
     note_kept(progress, 30);
     note_month(progress, "201907", MonthEnd::up_to_date, "up to date");
@@ -82,6 +82,11 @@ TEST(Progress, TerminalLineIsRewrittenWithinTheWidth) {
     EXPECT_NE(wide.find("\rmonths 2/3, images 33/90, 0.02 MB/s, 57 min 57 s left\r"),
               std::string::npos)
         << wide;
+    // Images of no fixed size (PNG) count in images a second.
+    const std::string png = three_months(true, 0, 0);
+    EXPECT_NE(png.find("\rmonths 1/3, images 32/90, 0.50 images/s, 1 min 56 s left\r"),
+              std::string::npos)
+        << png;
 }
 
 TEST(Progress, NarrowTerminalsNeverWrapNorSeeEscapes) {
