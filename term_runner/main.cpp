@@ -38,12 +38,15 @@ is named on standard error), 2 for a usage error.)";
 
 const char* const IMAGES_FOOTER = R"(
 Draws every day as discharge_image does, into ./image/ (created if missing),
-with ./image/legend_YYYYMM.ppm showing each month's range and
-./image/YYYYMM_range.txt recording it (first line MIN,MAX) with what the
+or with --format png the same pixels as PNG images (*.png), a hundredth of
+the size or less: for a whole term, draw PNG. Beside them
+./image/legend_YYYYMM.ppm (.png) shows each month's range and
+./image/YYYYMM_range.txt records it (first line MIN,MAX) with what the
 images were drawn from. A rerun draws only what is missing or no longer
-right: a month whose range, grid, monthly file, images and legend are as
-recorded is up to date (--force redraws). A month that another run is
-drawing is reported busy and left to it.
+right: a month whose range, grid, monthly file, format, scale, images and
+legend are as recorded is up to date (--force redraws). A month that another
+run is drawing is reported busy and left to it. Nothing is drawn when the
+images may not fit the free space of the disk of ./image/.
 )";
 
 const char* const SERIES_FOOTER = R"(
@@ -74,6 +77,9 @@ bool is_typed_range(const std::string& text) {
 }
 bool is_cell(const std::string& text) {
     return parse_cell(text).has_value();
+}
+bool is_format(const std::string& text) {
+    return text == "ppm" || text == "png";
 }
 bool is_scale(const std::string& text) {
     return text.size() <= 2 && text.find_first_not_of("0123456789") == std::string::npos &&
@@ -168,7 +174,7 @@ int main(int argc, char** argv) {
                      "Image format: ppm (the default, as discharge_image writes) or png (many "
                      "times smaller)")
         ->type_name("ppm|png")
-        ->check(CLI::IsMember({"ppm", "png"}));
+        ->check(checked_by(is_format, "ppm or png"));
     images
         ->add_option("--scale", options.scale,
                      "Pixels a cell side, 1 to 10 (default 5, as discharge_image draws)")
