@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
     std::ifstream data(argv[1], std::ios::binary);
     data.seekg(static_cast<std::streamoff>((day - 1) * static_cast<long>(cells) * 4));
     std::vector<unsigned char> bytes(cells * 4);
-    if (!data.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+    if (!data.read(reinterpret_cast<char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()))) {
         std::fprintf(stderr, "png_settings: cannot read day %ld of %s\n", day, argv[1]);
         return 1;
     }

@@ -338,10 +338,11 @@ bool open_discharge_image(OutputFile& image, const std::string& path, std::int32
 
 bool write_discharge_raster(OutputFile& image, DayCanvas& canvas) {
     // A raster that fails to be written fails the commit.
-    write_raster(canvas.grid, canvas.scale, canvas.pixel_rows,
-                 [&image](std::span<const std::span<const char>> pieces) {
-                     return write_output_pieces(image, pieces);
-                 },
-                 widest_vector_kernel());
+    write_raster(
+        canvas.grid, canvas.scale, canvas.pixel_rows,
+        [&image](std::span<const std::span<const char>> pieces) {
+            return write_output_pieces(image, pieces);
+        },
+        widest_vector_kernel());
     return commit_output_file(image);
 }

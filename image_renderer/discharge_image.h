@@ -58,10 +58,10 @@ std::optional<std::uint64_t> raster_bytes(std::int32_t ncols, std::int32_t nrows
 // that memory stays bounded by three day grids whatever the month's length.
 struct DayCanvas {
     std::uint32_t scale = BLOCK_SIZE;  // pixels a cell side in the images drawn
-    std::vector<float> values;     // the day's discharge, as read in one block
-    LevelGrid grid;                // the levels of the day being drawn
-    LevelGrid next_grid;           // the next day's levels, computed while it is written
-    std::vector<char> pixel_rows;  // a batch of pixel rows on their way to the file
+    std::vector<float> values;         // the day's discharge, as read in one block
+    LevelGrid grid;                    // the levels of the day being drawn
+    LevelGrid next_grid;               // the next day's levels, computed while it is written
+    std::vector<char> pixel_rows;      // a batch of pixel rows on their way to the file
 };
 
 // Allocates the canvas for an ncols x nrows grid drawn at `scale`. Returns

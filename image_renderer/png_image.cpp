@@ -204,8 +204,8 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
                 std::fill_n(pixel, scale, static_cast<unsigned char>(entry - above));
                 pixel += scale;
             } else {
-                *pixel++ = first_filter == FILTER_SUB ? static_cast<unsigned char>(entry - left)
-                                                      : entry;
+                *pixel++ =
+                    first_filter == FILTER_SUB ? static_cast<unsigned char>(entry - left) : entry;
                 for (std::uint32_t repeat_pixel = 1; repeat_pixel < scale; ++repeat_pixel) {
                     *pixel++ = first_filter == FILTER_SUB ? 0 : entry;
                 }
@@ -265,8 +265,8 @@ std::optional<std::uint64_t> png_image_bytes_bound(std::int32_t ncols, std::int3
     const std::uint64_t width_bytes = *width;
     const std::uint64_t cell_bits = 9 * std::min<std::uint64_t>(scale, 3);
     const std::uint64_t repeat_bits = 9 + 9 + 18 * ((width_bytes - 1) / 258 + 1);
-    const std::optional<std::uint64_t> row_bits = checked_product(
-        static_cast<std::uint64_t>(ncols), cell_bits);
+    const std::optional<std::uint64_t> row_bits =
+        checked_product(static_cast<std::uint64_t>(ncols), cell_bits);
     const std::optional<std::uint64_t> all_bits =
         row_bits ? checked_product(static_cast<std::uint64_t>(nrows),
                                    9 + *row_bits + (scale - 1) * repeat_bits)
@@ -279,10 +279,10 @@ std::optional<std::uint64_t> png_image_bytes_bound(std::int32_t ncols, std::int3
         deflated = std::min(deflated, (*all_bits + 7) / 8 + 4 * blocks + 6);
     }
     const std::uint64_t chunks = (deflated + CHUNK_DATA - 1) / CHUNK_DATA;
-    const std::uint64_t framing = sizeof SIGNATURE + 12 + 13 +                  // IHDR
+    const std::uint64_t framing = sizeof SIGNATURE + 12 + 13 +               // IHDR
                                   12 + 3 * image_palette().colours.size() +  // PLTE
-                                  12 * chunks +                               // IDAT
-                                  12;                                         // IEND
+                                  12 * chunks +                              // IDAT
+                                  12;                                        // IEND
     return deflated + framing;
 }
 

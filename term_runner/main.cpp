@@ -109,10 +109,12 @@ struct Options {
 
 int run(const CLI::App& app, const Options& options) {
     if (app.got_subcommand("images")) {
-        const ImagesRequest request{
-            *parse_range_choice(options.range), options.jobs, options.force,
-            options.format == "png" ? ImageFormat::png : ImageFormat::ppm, options.scale,
-            !options.no_space_check};
+        const ImagesRequest request{*parse_range_choice(options.range),
+                                    options.jobs,
+                                    options.force,
+                                    options.format == "png" ? ImageFormat::png : ImageFormat::ppm,
+                                    options.scale,
+                                    !options.no_space_check};
         return run_term_images(options.from, options.to, request, std::cerr,
                                stderr_is_terminal() ? terminal_columns() : -1);
     }

@@ -60,10 +60,10 @@ std::string progress_line(const Progress& p, std::size_t limit) {
         const double intervals = static_cast<double>(p.images_drawn - 1);
         const double images_left =
             static_cast<double>(std::max<std::int64_t>(0, p.images_total - p.images_done));
-        rate = p.image_bytes > 0
-                   ? rate_text(intervals * static_cast<double>(p.image_bytes) / 1e6 / seconds,
-                               "MB/s")
-                   : rate_text(intervals / seconds, "images/s");
+        rate =
+            p.image_bytes > 0
+                ? rate_text(intervals * static_cast<double>(p.image_bytes) / 1e6 / seconds, "MB/s")
+                : rate_text(intervals / seconds, "images/s");
         left = duration_text(seconds / intervals * images_left) + " left";
     }
     const std::string shorter[] = {

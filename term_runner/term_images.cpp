@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
-#include <span>
 #include <new>
 #include <ostream>
+#include <span>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -100,8 +100,7 @@ std::optional<std::uint64_t> ppm_file_bytes(const RunParameters& grid, std::uint
 // Bytes of every image the request draws where they all have the same size
 // (PPM), else 0: a PNG takes what its pixels compress to.
 std::uint64_t fixed_image_bytes(const RunParameters& grid, const ImagesRequest& request) {
-    return request.format == ImageFormat::ppm ? ppm_file_bytes(grid, request.scale).value_or(0)
-                                              : 0;
+    return request.format == ImageFormat::ppm ? ppm_file_bytes(grid, request.scale).value_or(0) : 0;
 }
 
 // Whether `name`, a file name in ./image/, is one of the outputs of `month`
@@ -109,7 +108,8 @@ std::uint64_t fixed_image_bytes(const RunParameters& grid, const ImagesRequest& 
 bool is_output_of(YearMonth month, const std::string& name) {
     const std::string label = month_label(month);
     for (const char* extension : {".ppm", ".png"}) {
-        if ((name.starts_with(label + "_") && name.ends_with(std::string("_discharge") + extension)) ||
+        if ((name.starts_with(label + "_") &&
+             name.ends_with(std::string("_discharge") + extension)) ||
             name == "legend_" + label + extension) {
             return true;
         }
@@ -147,8 +147,7 @@ std::int64_t keep_what_is_right(MonthRecord& record, YearMonth month, ImageForma
     std::int64_t kept = 0;
     for (std::size_t day = 0; day < record.days.size(); ++day) {
         std::optional<FileStamp>& recorded = record.days[day];
-        const std::string name =
-            term_image_name(month, static_cast<std::int32_t>(day + 1), format);
+        const std::string name = term_image_name(month, static_cast<std::int32_t>(day + 1), format);
         if (recorded && (record.image_bytes == 0 || recorded->bytes == record.image_bytes) &&
             stamp_of(name) == recorded) {
             ++kept;
@@ -318,7 +317,7 @@ std::uint64_t saturated_sum(std::uint64_t a, std::uint64_t b) {
 }
 
 std::uint64_t on_disk(std::uint64_t bytes) {
-    return bytes / DISK_BLOCK * DISK_BLOCK + (bytes % DISK_BLOCK > 0 ? DISK_BLOCK : 0);
+    return saturated_sum(bytes / DISK_BLOCK * DISK_BLOCK, bytes % DISK_BLOCK > 0 ? DISK_BLOCK : 0);
 }
 
 // The bytes one image of the request takes at most: a PPM's exactly, a
@@ -376,8 +375,8 @@ std::uint64_t space_needed(const MonthJob& job, unsigned workers) {
                 month_drawn = true;
                 needed = saturated_sum(
                     needed,
-                    replacing(image, term_image_name(month, static_cast<std::int32_t>(day + 1),
-                                                     format)));
+                    replacing(image,
+                              term_image_name(month, static_cast<std::int32_t>(day + 1), format)));
             }
         }
         if (!record.legend) {

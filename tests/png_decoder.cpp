@@ -81,4 +81,3 @@ Decoded decode_png(const std::string& png) {
     }
     return image;
 }
-

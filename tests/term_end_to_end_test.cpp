@@ -604,8 +604,9 @@ TEST_F(TermRun, PngImagesHoldThePixelsOfThePpmImagesAtEveryScale) {
                         ppm.at("202002_  28_discharge.ppm"));
         }
         if (std::system("pngcheck -q /dev/null >/dev/null 2>&1; test $? -ne 127") == 0) {
-            const std::string check = "pngcheck -q '" + (image_dir_ / "legend_202002.png").string() +
-                                      "' '" + day + "' >/dev/null";
+            const std::string check = "pngcheck -q '" +
+                                      (image_dir_ / "legend_202002.png").string() + "' '" + day +
+                                      "' >/dev/null";
             EXPECT_EQ(std::system(check.c_str()), 0);
         }
         std::filesystem::remove_all(image_dir_);
@@ -666,12 +667,12 @@ TEST_F(TermRun, SpaceCheckRefusesWhatCannotFitAndNoMore) {
         std::filesystem::remove_all(image_dir_);
         std::filesystem::remove_all(tree_.root / "left");
         std::filesystem::create_directory(image_dir_);
-        std::vector<std::string> arguments = {"images", "--range", "0,3000", "--from", "2019-11",
-                                              "--to", "2019-11"};
+        std::vector<std::string> arguments = {"images",  "--range", "0,3000", "--from",
+                                              "2019-11", "--to",    "2019-11"};
         arguments.insert(arguments.end(), c.options.begin(), c.options.end());
-        const ProcessResult result = run_program_on_full_disk(
-            DISCHARGE_TERM_PATH, tree_.output, "", "image", c.free_pages, tree_.root / "left",
-            arguments);
+        const ProcessResult result =
+            run_program_on_full_disk(DISCHARGE_TERM_PATH, tree_.output, "", "image", c.free_pages,
+                                     tree_.root / "left", arguments);
         EXPECT_EQ(result.status, c.status) << c.free_pages;
         EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), c.errors) << c.free_pages;
         EXPECT_EQ(file_names_in(tree_.root / "left").size(), c.status == 0 ? 33U : 0U)
@@ -688,8 +689,9 @@ TEST_F(TermRun, SpaceCheckComesBeforeAnythingIsReadOrDrawn) {
         {"images", "--range", "0,1", "--scale", "10", "--from", "2019-11", "--to", "2019-11"},
         tree_.output);
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.errors.starts_with("Not enough free space in ./image: the images need "
-                                          "33.5 TB (33480000323584 bytes) and "))
+    EXPECT_TRUE(
+        result.errors.starts_with("Not enough free space in ./image: the images need "
+                                  "33.5 TB (33480000323584 bytes) and "))
         << result.errors;
     EXPECT_TRUE(file_names_in(image_dir_).empty());
 }
