@@ -11,6 +11,7 @@
 #include "progress.h"
 #include "term_images.h"
 #include "term_series.h"
+#include "term_view.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -55,6 +56,15 @@ discharge_series writes, month after month (with --csv also a .csv file:
 date,discharge). A month that cannot be read means no series is written,
 unless --allow-gaps: then its days read "nan" in the .dat file and have an
 empty value in the CSV, and the run still ends with status 1.
+)";
+
+const char* const VIEW_FOOTER = R"(
+Writes ./view/index.html and what it shows: the selection's days as frames
+of one pixel a cell (./view/data/YYYYMM.js, a month each, loaded as needed),
+with a slider, playback, the legend, the value of a cell read from its colour
+and a pinned cell's hydrograph; --cell cells with their exact series. Open
+index.html from disk in a browser; copy or zip the folder view/ to share it.
+A month whose file and range are unchanged is kept.
 )";
 
 CLI::Validator checked_by(bool (*valid)(const std::string&), const char* description) {
@@ -117,6 +127,14 @@ int run(const CLI::App& app, const Options& options) {
                                     !options.no_space_check};
         return run_term_images(options.from, options.to, request, std::cerr,
                                stderr_is_terminal() ? terminal_columns() : -1);
+    }
+    if (app.got_subcommand("view")) {
+        ViewRequest request{*parse_range_choice(options.range), {}};
+        for (const std::string& cell : options.cells) {
+            request.cells.push_back(*parse_cell(cell));
+        }
+        return run_term_view(options.from, options.to, request, std::cerr,
+                             stderr_is_terminal() ? terminal_columns() : -1);
     }
     if (app.got_subcommand("range")) {
         return run_term_range(options.from, options.to, std::cout, std::cerr);
@@ -199,6 +217,19 @@ int main(int argc, char** argv) {
     series->add_flag("--csv", options.csv, "Also write each series as CSV");
     series->add_flag("--allow-gaps", options.allow_gaps,
                      "Write the series even where months cannot be read, their days marked");
+
+    CLI::App* view = app.add_subcommand("view", "Write a page that shows the months in a browser");
+    view->footer(std::string(VIEW_FOOTER) + FOOTER);
+    add_month_options(*view, options);
+    view->add_option("--range", options.range,
+                     "Colour range: term (the whole selection's, the default), month (each "
+                     "month's own) or MIN,MAX")
+        ->type_name("term|month|MIN,MAX")
+        ->check(checked_by(is_range, "term, month or MIN,MAX with MIN below MAX"));
+    view->add_option("--cell", options.cells,
+                     "A cell shown with its exact series: column and row, from 1 (repeatable)")
+        ->type_name("C,R")
+        ->check(checked_by(is_cell, "C,R with column and row from 1"));
 
     CLI::App* legend = app.add_subcommand("legend", "Draw the legend of a range as a PPM or PNG");
     legend->footer(

@@ -222,3 +222,14 @@ int terminal_columns() {
     return error == std::errc() && stop == end && value > 0 ? value : 0;
 #endif
 }
+
+void start_progress(Progress& progress, std::ostream& errors, int terminal_width,
+                    const std::vector<YearMonth>& months) {
+    progress.errors = &errors;
+    progress.terminal = terminal_width >= 0;
+    progress.width = terminal_width;
+    progress.months_total = static_cast<std::int64_t>(months.size());
+    for (const YearMonth month : months) {
+        progress.images_total += days_in_month(month.month);
+    }
+}

@@ -15,6 +15,9 @@
 #include <iosfwd>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include "run_input.h"
 
 struct Progress {
     using Clock = std::chrono::steady_clock;
@@ -38,6 +41,12 @@ struct Progress {
     std::int64_t failed = 0;
     std::string shown;  // the progress line on the terminal now
 };
+
+// Sets `progress` up for a run over `months`, printing on `errors`: in place
+// within `terminal_width` columns on a terminal (0 for a width unknown), in
+// plain lines where `terminal_width` is negative.
+void start_progress(Progress& progress, std::ostream& errors, int terminal_width,
+                    const std::vector<YearMonth>& months);
 
 // How a month of the run ended.
 enum class MonthEnd { drawn, up_to_date, failed };

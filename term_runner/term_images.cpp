@@ -71,18 +71,7 @@ std::optional<ValueRange> month_range(const MonthJob& job, YearMonth month, Disc
         case RangeChoice::month:
             break;
     }
-    const ValueRange range = find_value_range(data, values_of_month(job.selection, month));
-    close_discharge_file(data);
-    if (range.minimum >= range.maximum) {
-        detail = "Maximun discharge <= Minimum discharge!";
-        return std::nullopt;
-    }
-    std::string reason;
-    if (!open_term_month(data, job.selection, month, reason)) {
-        detail = cannot_open(month, reason);
-        return std::nullopt;
-    }
-    return range;
+    return month_own_range(job.selection, month, data, detail);
 }
 
 // Bytes of a PPM image of the grid at `scale`: the header and the raster;
@@ -478,6 +467,22 @@ void draw_months(const MonthJob& job, std::vector<Worker>& workers) {
 
 }  // namespace
 
+std::optional<ValueRange> month_own_range(const TermSelection& selection, YearMonth month,
+                                          DischargeFile& data, std::string& detail) {
+    const ValueRange range = find_value_range(data, values_of_month(selection, month));
+    close_discharge_file(data);
+    if (range.minimum >= range.maximum) {
+        detail = "Maximun discharge <= Minimum discharge!";
+        return std::nullopt;
+    }
+    std::string reason;
+    if (!open_term_month(data, selection, month, reason)) {
+        detail = cannot_open(month, reason);
+        return std::nullopt;
+    }
+    return range;
+}
+
 std::optional<RangeChoice> parse_range_choice(const std::string& text) {
     if (text == "term") {
         return RangeChoice{RangeChoice::term, {}};
@@ -639,13 +644,7 @@ int run_term_images(const std::string& from, const std::string& to, const Images
         }
         canvases.push_back({std::move(*canvas), {}});
     }
-    progress.errors = &errors;
-    progress.terminal = terminal_width >= 0;
-    progress.width = terminal_width;
-    progress.months_total = static_cast<std::int64_t>(selection->months.size());
-    for (const YearMonth month : selection->months) {
-        progress.images_total += days_in_month(month.month);
-    }
+    start_progress(progress, errors, terminal_width, selection->months);
     progress.image_bytes = fixed_image_bytes(grid, request);
     draw_months(job, canvases);
     finish_progress(progress);

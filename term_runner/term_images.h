@@ -59,6 +59,12 @@ std::string legend_name(YearMonth month, ImageFormat format = ImageFormat::ppm);
 // "Maximun discharge <= Minimum discharge!".
 std::optional<ValueRange> find_term_range(const TermSelection& selection, std::ostream& errors);
 
+// The month's own range, as discharge_image finds it, from `data` opened by
+// open_term_month() and opened again for the drawing pass. Nullopt with
+// `detail` set where the month has none or cannot be opened again.
+std::optional<ValueRange> month_own_range(const TermSelection& selection, YearMonth month,
+                                          DischargeFile& data, std::string& detail);
+
 // What `images` was asked to do.
 struct ImagesRequest {
     RangeChoice range;

@@ -34,6 +34,8 @@ void append_gap_lines(std::ostream& lines, YearMonth month, std::int32_t days) {
     }
 }
 
+}  // namespace
+
 // Whether every cell lies in the grid; names the first that does not as a
 // usage error if not.
 bool cells_in_grid(const std::vector<GridCell>& cells, const RunParameters& grid,
@@ -70,8 +72,6 @@ bool read_month_series(const TermSelection& selection, YearMonth month,
     }
     return true;
 }
-
-}  // namespace
 
 std::optional<GridCell> parse_cell(const std::string& text) {
     std::istringstream in(text);

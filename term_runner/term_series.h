@@ -18,6 +18,17 @@ std::optional<GridCell> parse_cell(const std::string& text);
 // month and the cell: the name of its series without ".dat" or ".csv".
 std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell);
 
+// Whether every cell lies in the grid; names the first that does not on
+// `errors` as a usage error if not.
+bool cells_in_grid(const std::vector<GridCell>& cells, const RunParameters& grid,
+                   std::ostream& errors);
+
+// Reads the cells' series of one month, one vector of the month's days for
+// each cell; false with `reason` set if the month cannot be read whole.
+bool read_month_series(const TermSelection& selection, YearMonth month,
+                       const std::vector<GridCell>& cells, std::vector<std::vector<float>>& series,
+                       std::string& reason);
+
 // What `series` was asked to do.
 struct SeriesRequest {
     bool csv = false;         // also write each series as CSV

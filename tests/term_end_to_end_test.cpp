@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "png_decoder.h"
@@ -276,6 +277,8 @@ TEST_F(TermRun, UsageErrors) {
         {"series"},                       // no cell
         {"series", "--cell", "0,1"},
         {"legend", "--range", "term", "legend.ppm"},  // a typed range only
+        {"view", "--range", "all"},
+        {"view", "--cell", "9,9"},  // outside the grid
         {"draw"},
     };
     for (const auto& arguments : cases) {
@@ -694,4 +697,65 @@ TEST_F(TermRun, SpaceCheckComesBeforeAnythingIsReadOrDrawn) {
                                   "33.5 TB (33480000323584 bytes) and "))
         << result.errors;
     EXPECT_TRUE(file_names_in(image_dir_).empty());
+}
+
+// The page of `view` in a real browser, from disk: Debian's chromium,
+// headless, reads the page's check mode, whose findings the test compares
+// with the images and series the other subcommands write.
+TEST_F(TermRun, ViewShowsTheImagesColoursAndTheExactSeriesInABrowser) {
+    if (std::system("chromium --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "chromium is not installed";
+    }
+    ASSERT_EQ(term({"images", "--range", "0,3000"}).status, 0);
+    ASSERT_EQ(term({"series", "--cell", "3,1"}).status, 0);
+    const ProcessResult view = term({"view", "--range", "0,3000", "--cell", "3,1"});
+    ASSERT_EQ(view.status, 0) << view.errors;
+    EXPECT_EQ(summary_of(view.errors), "4 drawn, 0 up to date, 0 failed");
+    EXPECT_EQ(summary_of(term({"view", "--range", "0,3000", "--cell", "3,1"}).errors),
+              "0 drawn, 4 up to date, 0 failed");
+    const std::filesystem::path page = tree_.output / "view" / "index.html";
+    const std::filesystem::path dom = tree_.output / "dom.html";
+    const std::string browse =
+        "chromium --headless --no-sandbox --disable-gpu --virtual-time-budget=20000 --dump-dom "
+        "'file://" +
+        page.string() + "#check=2020-01-15,3,4' >'" + dom.string() + "' 2>/dev/null";
+    ASSERT_EQ(std::system(browse.c_str()), 0);
+    const std::string found = read_text(dom);
+    // A field of the JSON found: an array, a string with its quotes, or a number.
+    const auto field = [&found](const std::string& key) {
+        const std::size_t at = found.find(std::string("\"").append(key).append("\":"));
+        if (at == std::string::npos) {
+            return std::string();
+        }
+        const std::size_t begin = at + key.size() + 3;
+        const std::size_t end = found[begin] == '['   ? found.find(']', begin) + 1
+                                : found[begin] == '"' ? found.find('"', begin + 1) + 1
+                                                      : found.find_first_of(",}", begin);
+        return found.substr(begin, end - begin);
+    };
+    EXPECT_EQ(field("frames"), "120") << found;  // 30 + 31 + 31 + 28 days
+    EXPECT_EQ(field("errors"), "[]");
+    EXPECT_EQ(field("date"), "\"2020-01-15\"");
+    // The cell's colour on the map is its colour in the day's image: column 3
+    // of row 4, the northernmost, the first row of blocks of the PPM.
+    const std::string ppm = read_bytes(image_dir_ / "202001_  15_discharge.ppm");
+    const std::size_t pixel = std::string("P6\n25 20\n255\n").size() + (2 * 5) * 3;
+    EXPECT_EQ(field("rgb"), "[" + std::to_string(static_cast<unsigned char>(ppm[pixel])) + "," +
+                                std::to_string(static_cast<unsigned char>(ppm[pixel + 1])) + "," +
+                                std::to_string(static_cast<unsigned char>(ppm[pixel + 2])) + "]");
+    // The legend's end labels are the recorded range.
+    EXPECT_EQ(field("legend"), "[\"0\",\"3000\"]");
+    // The pinned cell's hydrograph is its series, the days without discharge
+    // left out.
+    std::string expected = "[";
+    std::istringstream lines(read_text(tree_.output / "201911-202002-3-1_discharge.dat"));
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    std::string value;
+    while (lines >> year >> month >> day >> value) {
+        expected.append(expected.size() > 1 ? "," : "")
+            .append(value.starts_with("-") ? "null" : value);
+    }
+    EXPECT_EQ(field("values"), expected + "]");
 }
