@@ -207,6 +207,7 @@ std::string base64(std::string_view bytes) {
 
 int run_term_view(const std::string& from, const std::string& to, const ViewRequest& request,
                   std::ostream& errors, int terminal_width) {
+    const std::filesystem::file_time_type started = std::filesystem::file_time_type::clock::now();
     int status = 0;
     const std::optional<TermSelection> selection = select_term(from, to, errors, status);
     if (!selection) {
@@ -227,6 +228,11 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
     if (!make_folder("view", errors) || !make_folder("view/data", errors)) {
         return 1;
     }
+    // What a killed run left: temporaries no process holds, made before this
+    // run started.
+    const auto every_file = [](const std::string&) { return true; };
+    remove_abandoned_temporaries("./view", every_file, started);
+    remove_abandoned_temporaries("./view/data", every_file, started);
     for (const PageFile& file : VIEW_PAGE_FILES) {
         std::string reason;
         const std::string name = std::string("./view/") + file.name;
