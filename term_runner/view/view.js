@@ -497,6 +497,9 @@ async function check(what) {
         const pixel = element("map").getContext("2d")
             .getImageData(Math.floor(x + view.zoom / 2), Math.floor(y + view.zoom / 2), 1, 1).data;
         found.date = element("date").textContent;
+        if (element("status").textContent) {
+            found.errors.push(element("status").textContent);
+        }
         found.rgb = [pixel[0], pixel[1], pixel[2]];
         found.legend = [element("range-min").textContent, element("range-max").textContent];
         found.cell = element("cell-info").textContent = describeCell(cell);
