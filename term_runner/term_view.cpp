@@ -4,6 +4,7 @@
 #include <fstream>
 #include <new>
 #include <ostream>
+#include <set>
 #include <span>
 
 #include "legend.h"
@@ -121,8 +122,10 @@ std::string palette_script() {
 
 // The term's script: the grid, the months, the colours and the exact series
 // of the chosen cells ("" for a day whose month could not be read).
+// A month that cannot be read is named on `errors` unless it is among
+// `named`, and makes `whole` false.
 std::string term_script(const TermSelection& selection, const ViewRequest& request,
-                        std::ostream& errors, bool& whole) {
+                        const std::set<std::string>& named, std::ostream& errors, bool& whole) {
     const RunParameters& grid = selection.parameters;
     std::string months;
     std::vector<std::string> values(request.cells.size());
@@ -138,7 +141,9 @@ std::string term_script(const TermSelection& selection, const ViewRequest& reque
         std::string reason;
         const bool read = read_month_series(selection, month, request.cells, series, reason);
         if (!read) {
-            errors << cannot_open(month, reason) << std::endl;
+            if (!named.contains(month_label(month))) {
+                errors << cannot_open(month, reason) << std::endl;
+            }
             whole = false;
         }
         for (std::size_t cell = 0; cell < request.cells.size(); ++cell) {
@@ -249,6 +254,7 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
     PngScratch scratch;
     Progress progress;
     start_progress(progress, errors, terminal_width, selection->months);
+    std::set<std::string> failed;  // the months named as failed
     for (const YearMonth month : selection->months) {
         std::string detail;
         MonthEnd end = MonthEnd::failed;
@@ -278,11 +284,14 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
         } catch (const std::bad_alloc&) {
             detail = "Not enough memory.";
         }
+        if (end == MonthEnd::failed) {
+            failed.insert(month_label(month));
+        }
         note_month(progress, month_label(month), end, detail);
     }
     finish_progress(progress);
     bool whole = true;
-    const std::string script = term_script(*selection, request, errors, whole);
+    const std::string script = term_script(*selection, request, failed, errors, whole);
     std::string reason;
     if (!write_whole_output("./view/data/term.js", script, false, reason)) {
         errors << "./view/data/term.js: Image output file cannot write. (" << reason << ")"
