@@ -162,6 +162,15 @@ void add_month_options(CLI::App& app, Options& options) {
         ->check(checked_by(is_month, "YYYY-MM"));
 }
 
+// --range of the subcommands that colour the days.
+void add_range_option(CLI::App& app, Options& options) {
+    app.add_option("--range", options.range,
+                   "Colour range: term (the whole selection's, the default), month (each "
+                   "month's own) or MIN,MAX")
+        ->type_name("term|month|MIN,MAX")
+        ->check(checked_by(is_range, "term, month or MIN,MAX with MIN below MAX"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -177,12 +186,7 @@ int main(int argc, char** argv) {
     CLI::App* images = app.add_subcommand("images", "Draw every day of the months as images");
     images->footer(std::string(IMAGES_FOOTER) + FOOTER);
     add_month_options(*images, options);
-    images
-        ->add_option("--range", options.range,
-                     "Colour range: term (the whole selection's, the default), month (each "
-                     "month's own) or MIN,MAX")
-        ->type_name("term|month|MIN,MAX")
-        ->check(checked_by(is_range, "term, month or MIN,MAX with MIN below MAX"));
+    add_range_option(*images, options);
     images
         ->add_option("--jobs", options.jobs,
                      "Months drawn at once (default: one per processor, at most 32)")
@@ -221,11 +225,7 @@ int main(int argc, char** argv) {
     CLI::App* view = app.add_subcommand("view", "Write a page that shows the months in a browser");
     view->footer(std::string(VIEW_FOOTER) + FOOTER);
     add_month_options(*view, options);
-    view->add_option("--range", options.range,
-                     "Colour range: term (the whole selection's, the default), month (each "
-                     "month's own) or MIN,MAX")
-        ->type_name("term|month|MIN,MAX")
-        ->check(checked_by(is_range, "term, month or MIN,MAX with MIN below MAX"));
+    add_range_option(*view, options);
     view->add_option("--cell", options.cells,
                      "A cell shown with its exact series: column and row, from 1 (repeatable)")
         ->type_name("C,R")

@@ -483,6 +483,19 @@ std::optional<ValueRange> month_own_range(const TermSelection& selection, YearMo
     return range;
 }
 
+bool make_output_folder(const char* path, std::ostream& errors) {
+    std::error_code created;
+    std::filesystem::create_directory(path, created);
+    std::error_code checked;
+    if (!std::filesystem::is_directory(path, checked)) {
+        errors << "./" << path << ": Image output file cannot open. ("
+               << reason_text(created ? created : std::make_error_code(std::errc::not_a_directory))
+               << ")" << std::endl;
+        return false;
+    }
+    return true;
+}
+
 std::optional<RangeChoice> parse_range_choice(const std::string& text) {
     if (text == "term") {
         return RangeChoice{RangeChoice::term, {}};
@@ -619,13 +632,7 @@ int run_term_images(const std::string& from, const std::string& to, const Images
         }
         term_range = *found;
     }
-    std::error_code created;
-    std::filesystem::create_directory("image", created);
-    std::error_code checked;
-    if (!std::filesystem::is_directory("image", checked)) {
-        errors << "./image: Image output file cannot open. ("
-               << reason_text(created ? created : std::make_error_code(std::errc::not_a_directory))
-               << ")" << std::endl;
+    if (!make_output_folder("image", errors)) {
         return 1;
     }
     const RunParameters& grid = selection->parameters;

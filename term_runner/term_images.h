@@ -65,6 +65,11 @@ std::optional<ValueRange> find_term_range(const TermSelection& selection, std::o
 std::optional<ValueRange> month_own_range(const TermSelection& selection, YearMonth month,
                                           DischargeFile& data, std::string& detail);
 
+// Creates the folder `path` of the working directory if missing. False,
+// after naming it on `errors` with the reason, where there is no folder of
+// that name after all.
+bool make_output_folder(const char* path, std::ostream& errors);
+
 // What `images` was asked to do.
 struct ImagesRequest {
     RangeChoice range;

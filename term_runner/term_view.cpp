@@ -170,19 +170,6 @@ std::string term_script(const TermSelection& selection, const ViewRequest& reque
            "]});\n";
 }
 
-bool make_folder(const char* path, std::ostream& errors) {
-    std::error_code created;
-    std::filesystem::create_directory(path, created);
-    std::error_code checked;
-    if (!std::filesystem::is_directory(path, checked)) {
-        errors << "./" << path << ": Image output file cannot open. ("
-               << reason_text(created ? created : std::make_error_code(std::errc::not_a_directory))
-               << ")" << std::endl;
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string base64(std::string_view bytes) {
@@ -230,7 +217,7 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
         }
         term_range = *found;
     }
-    if (!make_folder("view", errors) || !make_folder("view/data", errors)) {
+    if (!make_output_folder("view", errors) || !make_output_folder("view/data", errors)) {
         return 1;
     }
     // What a killed run left: temporaries no process holds, made before this
