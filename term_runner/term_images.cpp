@@ -425,9 +425,11 @@ bool space_enough(const MonthJob& job, unsigned workers, std::ostream& errors) {
     } else {
         errors << "Not enough free space in ./image: the images may need up to "
                << bytes_text(needed) << ", the most such PNG images can take, and "
-               << bytes_text(space.available)
-               << " is free. A smaller --scale takes less; --no-space-check draws regardless."
-               << std::endl;
+               << bytes_text(space.available) << " is free. "
+               << (job.request.scale > IMAGE_SCALE_MIN
+                       ? "A smaller --scale takes less"
+                       : "Fewer months at a time (--from, --to) take less")
+               << "; --no-space-check draws regardless." << std::endl;
     }
     return false;
 }

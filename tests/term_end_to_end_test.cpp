@@ -665,6 +665,12 @@ TEST_F(TermRun, SpaceCheckRefusesWhatCannotFitAndNoMore) {
          "Not enough free space in ./image: the images may need up to 328 kB (327680 bytes), the "
          "most such PNG images can take, and 246 kB (245760 bytes) is free. A smaller --scale "
          "takes less; --no-space-check draws regardless."},
+        {60,
+         {"--format", "png", "--scale", "1"},
+         1,
+         "Not enough free space in ./image: the images may need up to 328 kB (327680 bytes), the "
+         "most such PNG images can take, and 246 kB (245760 bytes) is free. Fewer months at a "
+         "time (--from, --to) take less; --no-space-check draws regardless."},
     };
     for (const auto& c : cases) {
         std::filesystem::remove_all(image_dir_);
