@@ -319,7 +319,9 @@ OutputFile::~OutputFile() {
     discard_output_file(*this);
 }
 
-bool create_output_file(OutputFile& file, const std::string& final_path, bool text) {
+namespace {
+
+bool create_temporary(OutputFile& file, const std::string& final_path, bool text, bool shared) {
     discard_output_file(file);
     file.reason.clear();
     // Renaming onto a directory would fail only once the file is written.
@@ -347,7 +349,7 @@ bool create_output_file(OutputFile& file, const std::string& final_path, bool te
             return false;
         }
         std::intptr_t handle = -1;
-        const Creation creation = create_exclusively(name.c_str(), handle, error);
+        const Creation creation = create_exclusively(name.c_str(), handle, error, shared);
         open_temporaries[entry].state.store(creation == Creation::created ? OPEN : FREE);
         allow_interruptions_here();
         if (creation == Creation::created) {
@@ -366,6 +368,16 @@ bool create_output_file(OutputFile& file, const std::string& final_path, bool te
     }
     file.reason = common_words(CommonError::file_exists);
     return false;
+}
+
+}  // namespace
+
+bool create_output_file(OutputFile& file, const std::string& final_path, bool text) {
+    return create_temporary(file, final_path, text, false);
+}
+
+bool create_library_output_file(OutputFile& file, const std::string& final_path) {
+    return create_temporary(file, final_path, false, true);
 }
 
 bool write_output_pieces(OutputFile& file, std::span<const std::span<const char>> pieces) {

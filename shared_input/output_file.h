@@ -65,6 +65,14 @@ struct OutputFile {
 // The temporary file stays locked against other runs while it is open.
 bool create_output_file(OutputFile& file, const std::string& final_path, bool text);
 
+// As create_output_file(), for a binary output that a library writes itself
+// through a handle of its own, opening the temporary file by its name: the
+// file may then be opened again, truncated and written (on Windows it is
+// created visible and shares writing, since a hidden file cannot be created
+// over). Still held against other runs' cleanup while it is open; commit it
+// once the library has closed it.
+bool create_library_output_file(OutputFile& file, const std::string& final_path);
+
 // Appends `size` bytes. Returns false if they could not all be written (a
 // full disk, an I/O error), having removed the temporary file, or if an
 // earlier write failed.

@@ -23,8 +23,10 @@ enum class Creation { created, name_taken, failed };
 // until close_output_handle() shows it. The file is held against
 // remove_if_abandoned() while the handle is open: on POSIX by an exclusive
 // flock taken at once, on Windows by the handle's own sharing. `error`: why
-// it failed.
-Creation create_exclusively(const char* path, std::intptr_t& handle, std::error_code& error);
+// it failed. `shared`: the file may be opened again by name and written
+// meanwhile (on Windows: visible, and sharing writes).
+Creation create_exclusively(const char* path, std::intptr_t& handle, std::error_code& error,
+                            bool shared);
 
 // Writes all the pieces in order; false on any error, with `error` set.
 bool write_gathered(std::intptr_t handle, std::span<const std::span<const char>> pieces,

@@ -101,7 +101,8 @@ bool lock_exclusively(int fd, bool wait) {
 
 }  // namespace
 
-Creation create_exclusively(const char* path, std::intptr_t& handle, std::error_code& error) {
+Creation create_exclusively(const char* path, std::intptr_t& handle, std::error_code& error,
+                            bool /*shared: any file may be opened again here*/) {
     // O_EXCL: fails on any file of that name, a link planted there included.
     int fd = -1;
     do {

@@ -138,13 +138,20 @@ struct FindClosing {
 
 }  // namespace
 
-Creation create_exclusively(const char* path, std::intptr_t& handle, std::error_code& error) {
+Creation create_exclusively(const char* path, std::intptr_t& handle, std::error_code& error,
+                            bool shared) {
     // CREATE_NEW: fails on any file of that name. Hidden, like a POSIX file
     // whose name begins with a dot, until it is complete. The handle does not
     // share writing: another run's cleanup, which opens the file sharing
-    // nothing before it removes it, leaves it alone while it is open.
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    // nothing before it removes it, leaves it alone while it is open. A file
+    // that a library opens again by name to write it shares writing, and is
+    // visible: opening with CREATE_ALWAYS, as the C library does for
+    // O_CREAT | O_TRUNC, fails on a hidden file.
+    const DWORD sharing =
+        FILE_SHARE_READ | FILE_SHARE_DELETE | (shared ? FILE_SHARE_WRITE : DWORD{0});
+    const HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, sharing, nullptr, CREATE_NEW,
+                    shared ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         handle = reinterpret_cast<std::intptr_t>(file);
         return Creation::created;
