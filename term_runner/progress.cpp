@@ -67,9 +67,9 @@ std::string progress_line(const Progress& p, std::size_t limit) {
         left = duration_text(seconds / intervals * images_left) + " left";
     }
     const std::string shorter[] = {
-        joined({months, "images " + images, rate, left}),
-        joined({months, "images " + images, left}),
-        joined({"images " + images, left}),
+        joined({months, p.items + (" " + images), rate, left}),
+        joined({months, p.items + (" " + images), left}),
+        joined({p.items + (" " + images), left}),
         joined({images, left}),
         images,
     };
@@ -162,12 +162,17 @@ void print_line(Progress& progress, const std::string& line) {
     put_line(progress, line);
 }
 
-void finish_progress(Progress& progress) {
+double end_progress(Progress& progress) {
     const std::lock_guard<std::mutex> held(progress.lock);
     if (progress.terminal) {
         clear_line(progress);
     }
-    const double seconds = std::chrono::duration<double>(progress.now() - progress.start).count();
+    return std::chrono::duration<double>(progress.now() - progress.start).count();
+}
+
+void finish_progress(Progress& progress) {
+    const double seconds = end_progress(progress);
+    const std::lock_guard<std::mutex> held(progress.lock);
     *progress.errors << progress.drawn << " drawn, " << progress.up_to_date << " up to date, "
                      << progress.failed << " failed in " << duration_text(seconds) << std::endl;
 }

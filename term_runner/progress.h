@@ -28,6 +28,7 @@ struct Progress {
     std::int64_t months_total = 0;
     std::int64_t images_total = 0;
     std::uint64_t image_bytes = 0;  // bytes of one image; 0 where each has its own (PNG)
+    const char* items = "images";   // what the line counts: images, or days written
     std::function<Clock::time_point()> now = [] { return Clock::now(); };
     Clock::time_point start = Clock::now();  // of the run, for the summary
 
@@ -69,6 +70,10 @@ void print_line(Progress& progress, const std::string& line);
 // Ends the progress line and prints the summary: months drawn, up to date and
 // failed, and the time the run took ("4 drawn, 0 up to date, 0 failed in 12 s").
 void finish_progress(Progress& progress);
+
+// Ends the progress line, for a run that sums itself up; returns the seconds
+// since the run started.
+double end_progress(Progress& progress);
 
 // A duration as the progress shows it: "0.4 s" below ten seconds, "12 s"
 // below a minute, "3 min 05 s" below an hour, else "2 h 05 min", rounded to
