@@ -3,13 +3,17 @@
 // parses the command line; the work is done by run_term_images(),
 // run_term_range() and run_term_series().
 #include <CLI/CLI.hpp>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "failure.h"
 #include "output_file.h"
 #include "progress.h"
 #include "term_images.h"
+#include "term_netcdf.h"
 #include "term_series.h"
 #include "term_view.h"
 
@@ -32,7 +36,8 @@ Run in the simulation's output directory: reads ../param.dat and the months'
 files ./YYYYMM_dailyDischarge.bin. The months are the simulation term of
 param.dat, narrowed by --from and --to (a selection reaching past the term is
 taken within it). Each month's file must hold exactly the month's daily grids,
-or one more for a leap February; February has 28 days here as everywhere.
+or one more for a leap February; February has 28 days here, as everywhere
+but in netcdf --leap-day.
 
 Exit status: 0 when all went well, 1 when a month or an output failed (each
 is named on standard error), 2 for a usage error.)";
@@ -56,6 +61,19 @@ discharge_series writes, month after month (with --csv also a .csv file:
 date,discharge). A month that cannot be read means no series is written,
 unless --allow-gaps: then its days read "nan" in the .dat file and have an
 empty value in the CSV, and the run still ends with status 1.
+)";
+
+const char* const NETCDF_FOOTER = R"(
+Writes the selection into one NetCDF file (CF-1.8): discharge(time, y, x)
+with every value as stored (negative values mean no discharge: _FillValue
+-999, valid_min 0), time in days since the first month's first day (calendar
+365_day, or standard with --leap-day), x and y the column and row numbers.
+Every month must be readable, or no file is written.
+This build writes )";
+
+const char* const NO_NETCDF_FOOTER = R"(
+This build has no NetCDF support: it was built without the netCDF C
+library (see docs/installing.md).
 )";
 
 const char* const VIEW_FOOTER = R"(
@@ -96,6 +114,15 @@ bool is_scale(const std::string& text) {
            !text.empty() && std::stoul(text) >= IMAGE_SCALE_MIN &&
            std::stoul(text) <= IMAGE_SCALE_MAX;
 }
+bool is_cell_size(const std::string& text) {
+    double degrees = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), degrees);
+    return error == std::errc() && end == text.data() + text.size() && std::isfinite(degrees) &&
+           degrees > 0.0;
+}
+bool is_units(const std::string& text) {
+    return !text.empty();
+}
 bool is_job_count(const std::string& text) {
     return !text.empty() && text.size() < 10 &&
            text.find_first_not_of("0123456789") == std::string::npos && std::stoul(text) >= 1;
@@ -115,6 +142,7 @@ struct Options {
     bool csv = false;
     bool allow_gaps = false;
     std::string legend_file;
+    NetcdfRequest netcdf;
 };
 
 int run(const CLI::App& app, const Options& options) {
@@ -135,6 +163,10 @@ int run(const CLI::App& app, const Options& options) {
         }
         return run_term_view(options.from, options.to, request, std::cerr,
                              stderr_is_terminal() ? terminal_columns() : -1);
+    }
+    if (app.got_subcommand("netcdf")) {
+        return run_term_netcdf(options.from, options.to, options.netcdf, std::cerr,
+                               stderr_is_terminal() ? terminal_columns() : -1);
     }
     if (app.got_subcommand("range")) {
         return run_term_range(options.from, options.to, std::cout, std::cerr);
@@ -175,7 +207,8 @@ void add_range_option(CLI::App& app, Options& options) {
 
 int main(int argc, char** argv) {
     install_interruption_cleanup();
-    CLI::App app("The images and cell time series of a whole simulation term.", "discharge_term");
+    CLI::App app("The images, cell time series and NetCDF file of a whole simulation term.",
+                 "discharge_term");
     app.set_version_flag("--version", "discharge_term " DISCHARGE_VERSION);
     app.footer(FOOTER);
     app.require_subcommand(1, 1);
@@ -231,6 +264,27 @@ int main(int argc, char** argv) {
         ->type_name("C,R")
         ->check(checked_by(is_cell, "C,R with column and row from 1"));
 
+    CLI::App* netcdf =
+        app.add_subcommand("netcdf", "Write the months into one NetCDF file (CF-1.8)");
+    netcdf->footer(NETCDF_AVAILABLE
+                       ? std::string(NETCDF_FOOTER).append(NETCDF_FORMAT).append(".\n") + FOOTER
+                       : std::string(NO_NETCDF_FOOTER) + FOOTER);
+    add_month_options(*netcdf, options);
+    netcdf->add_flag("--leap-day", options.netcdf.leap_day,
+                     "The standard calendar: 29 February read from the leap Februaries' files");
+    netcdf->add_option("--units", options.netcdf.units, "Units of the discharge (default m3 s-1)")
+        ->type_name("TEXT")
+        ->check(checked_by(is_units, "the units, not empty"));
+    netcdf
+        ->add_option("--cell-size", options.netcdf.cell_size,
+                     "Cell side in degrees: adds the cells' longitudes and latitudes")
+        ->type_name("DEG")
+        ->check(checked_by(is_cell_size, "a positive number of degrees"));
+    netcdf
+        ->add_option("--output", options.netcdf.output,
+                     "The file (default ./YYYYMM-YYYYMM_discharge.nc)")
+        ->type_name("FILE");
+
     CLI::App* legend = app.add_subcommand("legend", "Draw the legend of a range as a PPM or PNG");
     legend->footer(
         "\nWrites the colour scale of the range with its values, as\n"
@@ -256,5 +310,15 @@ int main(int argc, char** argv) {
                   << "\nRun with --help for more information." << std::endl;
         return USAGE_STATUS;
     }
-    return run_reporting_memory(std::cerr, "Not enough memory.", [&] { return run(app, options); });
+    for (int i = 0; i < argc; ++i) {
+        options.netcdf.command_line += (i > 0 ? " " : "") + std::string(argv[i]);
+    }
+    const int status =
+        run_reporting_memory(std::cerr, "Not enough memory.", [&] { return run(app, options); });
+    if (netcdf_needs_plain_exit()) {
+        std::cout.flush();
+        std::cerr.flush();
+        std::_Exit(status);
+    }
+    return status;
 }

@@ -279,6 +279,9 @@ TEST_F(TermRun, UsageErrors) {
         {"legend", "--range", "term", "legend.ppm"},  // a typed range only
         {"view", "--range", "all"},
         {"view", "--cell", "9,9"},  // outside the grid
+        {"netcdf", "--cell-size", "nan"},
+        {"netcdf", "--cell-size", "0"},
+        {"netcdf", "--units", ""},
         {"draw"},
     };
     for (const auto& arguments : cases) {
@@ -764,4 +767,81 @@ TEST_F(TermRun, ViewShowsTheImagesColoursAndTheExactSeriesInABrowser) {
             .append(value.starts_with("-") ? "null" : value);
     }
     EXPECT_EQ(field("values"), expected + "]");
+}
+
+// The NetCDF file: what each run says, and a file only when every month is
+// in it. Its contents are checked by the field's own tools
+// (tests/netcdf_check.sh); a build without the netCDF library says so.
+TEST_F(TermRun, NetcdfIsWrittenWholeOrNotAtAll) {
+    const std::string file = "201911-202002_discharge.nc";
+    const ProcessResult written = term({"netcdf", "--leap-day"});
+    if (written.status == 2) {
+        EXPECT_EQ(written.errors,
+                  "discharge_term: this build has no NetCDF support: it was built without the "
+                  "netCDF C library.\n");
+        EXPECT_FALSE(std::filesystem::exists(tree_.output / file));
+        return;
+    }
+    EXPECT_EQ(written.status, 0) << written.errors;
+    EXPECT_EQ(written.errors.substr(0, written.errors.rfind(" in ")),
+              "201911: written\n201912: written\n202001: written\n202002: written\n"
+              "./201911-202002_discharge.nc: 4 months, 121 days, written");
+    // NetCDF-4 is an HDF5 file; the classic format with 64-bit offsets,
+    // where the library has no HDF5, begins "CDF\2".
+    const std::string bytes = read_bytes(tree_.output / file);
+    EXPECT_TRUE(bytes.starts_with("\x89HDF\r\n\x1a\n") || bytes.starts_with("CDF\x02"));
+    const ProcessResult nowhere = term({"netcdf", "--output", "nowhere/x.nc"});
+    EXPECT_EQ(nowhere.status, 1);
+    EXPECT_EQ(nowhere.errors,
+              "nowhere/x.nc: NetCDF output file cannot open. (No such file or directory)\n");
+
+    write_text(tree_.output / "202001_dailyDischarge.bin",
+               encode_values(month_values(2, 31)).substr(4));
+    const struct {
+        const char* label;
+        std::vector<std::string> arguments;
+        int status;
+        std::string errors;
+    } cases[] = {
+        {"cells beyond the pole",
+         {"netcdf", "--cell-size", "20", "--output", "cells.nc"},
+         2,
+         "discharge_term: --cell-size 20 does not fit the grid of 5 x 4 cells from latitude "
+         "34.25, longitude 135.5: it would span latitudes 34.25 to 114.25 and 100 degrees of "
+         "longitude.\n"},
+        {"a short month",
+         {"netcdf", "--output", "short.nc"},
+         1,
+         "./202001_dailyDischarge.bin: Daily discharge data cannot open. (2476 bytes, where 31 "
+         "grids of 5 x 4 cells take 2480 bytes)\nNo NetCDF file written: every month of the "
+         "selection is needed.\n"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult result = term(c.arguments);
+        EXPECT_EQ(result.status, c.status) << c.label;
+        EXPECT_EQ(result.errors, c.errors) << c.label;
+        EXPECT_EQ(result.output, "") << c.label;
+    }
+    EXPECT_EQ(
+        file_names_in(tree_.output),
+        (std::vector<std::string>{file, "201911_dailyDischarge.bin", "201912_dailyDischarge.bin",
+                                  "202001_dailyDischarge.bin", "202002_dailyDischarge.bin"}));
+}
+
+TEST_F(TermRun, NetcdfOnAFullDiskLeavesNothing) {
+    if (const std::string why = why_no_full_disk(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    std::filesystem::create_directory(tree_.output / "out");
+    const ProcessResult result = run_program_on_full_disk(
+        DISCHARGE_TERM_PATH, tree_.output, "", "out", 2, tree_.root / "left",
+        {"netcdf", "--from", "2019-11", "--to", "2020-02", "--output", "out/term.nc"});
+    if (result.status == 2) {
+        GTEST_SKIP() << "no NetCDF support in this build";
+    }
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.errors.ends_with(
+        "out/term.nc: NetCDF output file cannot write. (No space left on device)\n"))
+        << result.errors;
+    EXPECT_TRUE(std::filesystem::is_empty(tree_.root / "left")) << result.errors;
 }

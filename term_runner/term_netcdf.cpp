@@ -1,0 +1,501 @@
+#include "term_netcdf.h"
+
+#include <netcdf.h>
+#include <netcdf_meta.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <ostream>
+#include <span>
+#include <system_error>
+#include <vector>
+
+#include "output_file.h"
+#include "progress.h"
+#include "term_months.h"
+
+const bool NETCDF_AVAILABLE = true;
+
+#if NC_HAS_NC4
+const char* const NETCDF_FORMAT = "NetCDF-4, deflated";
+#else
+const char* const NETCDF_FORMAT = "the classic format with 64-bit offsets, uncompressed";
+#endif
+
+namespace {
+
+// What a simulation writes for a cell without discharge; every negative
+// value means that, and is kept as stored.
+constexpr float NO_DISCHARGE = -999.0F;
+
+#if NC_HAS_NC4
+// NetCDF-4 (HDF5), deflated after the shuffle filter, which puts the bytes
+// of equal significance of neighbouring values together.
+constexpr bool COMPRESSED = true;
+#else
+// A library without NetCDF-4 (the Windows builds): the classic format with
+// 64-bit offsets, uncompressed. Time is its record dimension, so the file
+// has no size limit but the disk's: a record, one day's grid, may take up to
+// 4 GiB.
+constexpr bool COMPRESSED = false;
+#endif
+
+// Whether a dataset was left open after a failed write.
+bool library_left_open = false;
+
+// Chunks of this many days of the grid, in tiles of about this many cells a
+// side: a day's map reads the tiles of one time chunk, a cell's series one
+// tile of every time chunk. Measured on a year of 1200 x 1000 cells (bench
+// --part netcdf), each read from a cold cache: 4 days of 100 x 100 read a
+// map in about 0.1 s and a series in 0.1 s, where the monthly files take
+// 0.005 s and 0.7 s; 8 days read maps half as fast, 64-cell tiles series
+// twice as fast but maps slower, and one-day chunks take 9 s for a series.
+// The writer holds a time chunk of grids, far less than a month of them.
+constexpr std::size_t CHUNK_DAYS = 4;
+constexpr std::size_t CHUNK_SIDE = 100;
+// Level 1: level 3 made the year's file 6% smaller and took 40% longer to
+// write; without deflate it is as large as the months.
+constexpr int DEFLATE_LEVEL = 1;
+
+// How many days the writer gathers before it writes them: a time chunk, or
+// a day at a time in the classic format.
+std::size_t netcdf_chunk_days() {
+    return COMPRESSED ? CHUNK_DAYS : 1;
+}
+
+// A netCDF dataset, closed (and so written out) however the run ends.
+struct Dataset {
+    int id = -1;
+    ~Dataset() {
+        if (id >= 0) {
+            nc_close(id);
+        }
+    }
+};
+
+// Takes a netCDF status: false, with `reason` set, for an error.
+bool ok(int status, std::string& reason) {
+    if (status != NC_NOERR) {
+        reason = nc_strerror(status);
+        return false;
+    }
+    return true;
+}
+
+// HDF5 reports a failed write as its own error; the system's reason, a full
+// disk above all, is what the user needs: taken where the call left one of
+// the errors of writing (others may be left from the library's probing).
+void system_reason(std::string& reason) {
+    if (errno == ENOSPC || errno == EIO || errno == EFBIG
+#ifdef EDQUOT
+        || errno == EDQUOT
+#endif
+    ) {
+        reason = reason_text(std::error_code(errno, std::generic_category()));
+    }
+}
+
+bool put_text(int id, int variable, const char* name, const std::string& text,
+              std::string& reason) {
+    return ok(nc_put_att_text(id, variable, name, text.size(), text.c_str()), reason);
+}
+
+// The days a month contributes: its own, and the 29th of a leap February
+// where asked for.
+std::int32_t days_taken(YearMonth month, bool leap_day) {
+    return days_in_month(month.month) + (leap_day && month.month == 2 && is_leap_year(month.year));
+}
+
+std::string first_day(YearMonth month) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-01 00:00:00", static_cast<int>(month.year),
+                  static_cast<int>(month.month));
+    return text;
+}
+
+std::string utc_now() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// The side of the tiles along a grid side of `cells`: at most `most`, and
+// all about equal, so that no tile is a sliver.
+std::size_t tile_side(std::size_t cells, std::size_t most) {
+    const std::size_t tiles = (cells + most - 1) / most;
+    return (cells + tiles - 1) / tiles;
+}
+
+// The variables of the file.
+struct Layout {
+    int time = -1;
+    int discharge = -1;
+    std::size_t band_rows = 1;  // grid rows written at once: a chunk's
+};
+
+// Defines the dimensions, variables and attributes and writes the
+// coordinates.
+bool define(int id, const TermSelection& selection, const NetcdfRequest& request, std::size_t days,
+            Layout& layout, std::string& reason) {
+    const RunParameters& grid = selection.parameters;
+    const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
+    const std::size_t nrows = static_cast<std::size_t>(grid.nrows);
+    int time_dim = -1;
+    int y_dim = -1;
+    int x_dim = -1;
+    int y = -1;
+    int x = -1;
+    int lat = -1;
+    int lon = -1;
+    const bool located = request.cell_size.has_value();
+    const YearMonth first = selection.months.front();
+    const YearMonth last = selection.months.back();
+    // Every value is written, so nothing is filled first.
+    if (!ok(nc_set_fill(id, NC_NOFILL, nullptr), reason) ||
+        !ok(nc_def_dim(id, "time", COMPRESSED ? days : NC_UNLIMITED, &time_dim), reason) ||
+        !ok(nc_def_dim(id, "y", nrows, &y_dim), reason) ||
+        !ok(nc_def_dim(id, "x", ncols, &x_dim), reason) ||
+        !ok(nc_def_var(id, "time", NC_DOUBLE, 1, &time_dim, &layout.time), reason) ||
+        !put_text(id, layout.time, "standard_name", "time", reason) ||
+        !put_text(id, layout.time, "long_name", "time", reason) ||
+        !put_text(id, layout.time, "units", "days since " + first_day(first), reason) ||
+        !put_text(id, layout.time, "calendar", request.leap_day ? "standard" : "365_day", reason) ||
+        !put_text(id, layout.time, "axis", "T", reason) ||
+        !ok(nc_def_var(id, "y", NC_INT, 1, &y_dim, &y), reason) ||
+        !put_text(id, y, "long_name", "row number, 1 in the south", reason) ||
+        !put_text(id, y, "units", "1", reason) ||
+        !ok(nc_def_var(id, "x", NC_INT, 1, &x_dim, &x), reason) ||
+        !put_text(id, x, "long_name", "column number, 1 in the west", reason) ||
+        !put_text(id, x, "units", "1", reason)) {
+        return false;
+    }
+    if (!located &&
+        (!put_text(id, y, "axis", "Y", reason) || !put_text(id, x, "axis", "X", reason))) {
+        return false;
+    }
+    if (located && (!ok(nc_def_var(id, "lat", NC_DOUBLE, 1, &y_dim, &lat), reason) ||
+                    !put_text(id, lat, "standard_name", "latitude", reason) ||
+                    !put_text(id, lat, "long_name", "latitude of the cell centre", reason) ||
+                    !put_text(id, lat, "units", "degrees_north", reason) ||
+                    !put_text(id, lat, "axis", "Y", reason) ||
+                    !ok(nc_def_var(id, "lon", NC_DOUBLE, 1, &x_dim, &lon), reason) ||
+                    !put_text(id, lon, "standard_name", "longitude", reason) ||
+                    !put_text(id, lon, "long_name", "longitude of the cell centre", reason) ||
+                    !put_text(id, lon, "units", "degrees_east", reason) ||
+                    !put_text(id, lon, "axis", "X", reason))) {
+        return false;
+    }
+    const int dims[] = {time_dim, y_dim, x_dim};
+    layout.band_rows = nrows;
+    const float fill = NO_DISCHARGE;
+    const float valid_min = 0.0F;
+    int& discharge = layout.discharge;
+    if (!ok(nc_def_var(id, "discharge", NC_FLOAT, 3, dims, &discharge), reason) ||
+        !ok(nc_put_att_float(id, discharge, "_FillValue", NC_FLOAT, 1, &fill), reason) ||
+        !put_text(id, discharge, "standard_name", "water_volume_transport_in_river_channel",
+                  reason) ||
+        !put_text(id, discharge, "long_name", "daily discharge", reason) ||
+        !put_text(id, discharge, "units", request.units, reason) ||
+        !put_text(id, discharge, "cell_methods", "time: mean", reason) ||
+        !ok(nc_put_att_float(id, discharge, "valid_min", NC_FLOAT, 1, &valid_min), reason) ||
+        !put_text(id, discharge, "comment",
+                  "Negative values mean no discharge; they are kept as stored.", reason) ||
+        (located && !put_text(id, discharge, "coordinates", "lat lon", reason))) {
+        return false;
+    }
+    if (COMPRESSED) {
+        const std::size_t chunks[] = {std::min(CHUNK_DAYS, days), tile_side(nrows, CHUNK_SIDE),
+                                      tile_side(ncols, CHUNK_SIDE)};
+        layout.band_rows = chunks[1];
+        // Whole chunks are written at once, so no chunk needs to wait in a
+        // cache: one chunk's room is left for what reading back may want.
+        const std::size_t cache = chunks[0] * chunks[1] * chunks[2] * sizeof(float);
+        if (!ok(nc_def_var_chunking(id, discharge, NC_CHUNKED, chunks), reason) ||
+            !ok(nc_def_var_deflate(id, discharge, 1, 1, DEFLATE_LEVEL), reason) ||
+            !ok(nc_set_var_chunk_cache(id, discharge, cache, 1009, 1.0F), reason)) {
+            return false;
+        }
+    }
+    const std::string months = first.year == last.year && first.month == last.month
+                                   ? month_label(first)
+                                   : month_label(first) + " to " + month_label(last);
+    if (!put_text(id, NC_GLOBAL, "Conventions", "CF-1.8", reason) ||
+        !put_text(id, NC_GLOBAL, "title",
+                  "Daily discharge of a gridded runoff simulation, " + months, reason) ||
+        !put_text(id, NC_GLOBAL, "source",
+                  "discharge_term " DISCHARGE_VERSION
+                  ", from the simulation's monthly files YYYYMM_dailyDischarge.bin and "
+                  "../param.dat",
+                  reason) ||
+        !put_text(id, NC_GLOBAL, "history", utc_now() + ": " + request.command_line, reason) ||
+        !ok(nc_enddef(id), reason)) {
+        return false;
+    }
+    std::vector<int> numbers(std::max(ncols, nrows));
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        numbers[i] = static_cast<int>(i + 1);
+    }
+    std::vector<double> times(days);
+    for (std::size_t day = 0; day < days; ++day) {
+        times[day] = static_cast<double>(day);
+    }
+    // The times by start and count: in the classic format time is the
+    // record dimension, which has no records yet, so that writing the whole
+    // variable would write none.
+    const std::size_t time_start = 0;
+    if (!ok(nc_put_var_int(id, y, numbers.data()), reason) ||
+        !ok(nc_put_var_int(id, x, numbers.data()), reason) ||
+        !ok(nc_put_vara_double(id, layout.time, &time_start, &days, times.data()), reason)) {
+        return false;
+    }
+    if (located) {
+        const double size = *request.cell_size;
+        std::vector<double> lats(nrows);
+        std::vector<double> lons(ncols);
+        for (std::size_t row = 0; row < nrows; ++row) {
+            lats[row] = grid.southwest_latitude + (static_cast<double>(row) + 0.5) * size;
+        }
+        for (std::size_t column = 0; column < ncols; ++column) {
+            lons[column] = grid.southwest_longitude + (static_cast<double>(column) + 0.5) * size;
+        }
+        if (!ok(nc_put_var_double(id, lat, lats.data()), reason) ||
+            !ok(nc_put_var_double(id, lon, lons.data()), reason)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes `held` days that begin with day `first`, the whole grid of each in
+// `values`, a band of chunk rows at a time through `band`: each call to the
+// library then covers whole chunks, which it compresses and writes at once,
+// and copies no more than a band.
+bool write_days(int id, const Layout& layout, std::size_t first, std::size_t held,
+                const std::vector<float>& values, std::vector<float>& band,
+                const RunParameters& grid, std::string& reason) {
+    const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
+    const std::size_t nrows = static_cast<std::size_t>(grid.nrows);
+    for (std::size_t row = 0; row < nrows; row += layout.band_rows) {
+        const std::size_t rows = std::min(layout.band_rows, nrows - row);
+        for (std::size_t day = 0; day < held; ++day) {
+            const float* from = values.data() + (day * nrows + row) * ncols;
+            std::copy(from, from + rows * ncols,
+                      band.begin() + static_cast<std::ptrdiff_t>(day * rows * ncols));
+        }
+        const std::size_t start[] = {first, row, 0};
+        const std::size_t count[] = {held, rows, ncols};
+        errno = 0;
+        if (!ok(nc_put_vara_float(id, layout.discharge, start, count, band.data()), reason)) {
+            system_reason(reason);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Creates the dataset in the output's temporary file.
+bool create_dataset(const OutputFile& file, Dataset& dataset, std::string& reason) {
+    int mode = NC_CLOBBER;
+#if NC_HAS_NC4
+    mode |= NC_NETCDF4;
+    // The library writes the file by its name, under which this program
+    // holds it locked against other runs' cleanup; HDF5's own lock would
+    // take that for another writer.
+#ifdef _WIN32
+    _putenv_s("HDF5_USE_FILE_LOCKING", "FALSE");
+#else
+    setenv("HDF5_USE_FILE_LOCKING", "FALSE", 1);
+#endif
+#else
+    mode |= NC_64BIT_OFFSET;
+#endif
+    return ok(nc_create(file.temporary_path.c_str(), mode, &dataset.id), reason);
+}
+
+// Whether cells of `cell_size` degrees from param.dat's south-west corner
+// stay between the poles and within one turn of longitude; says why not.
+bool cells_on_the_globe(const RunParameters& grid, double cell_size, std::ostream& errors) {
+    const double south = grid.southwest_latitude;
+    const double north = south + cell_size * grid.nrows;
+    const double span = cell_size * grid.ncols;
+    if (std::isfinite(north) && south >= -90.0 && north <= 90.0 && span <= 360.0) {
+        return true;
+    }
+    errors << "discharge_term: --cell-size " << cell_size << " does not fit the grid of "
+           << grid.ncols << " x " << grid.nrows << " cells from latitude " << south
+           << ", longitude " << grid.southwest_longitude << ": it would span latitudes " << south
+           << " to " << north << " and " << span << " degrees of longitude." << std::endl;
+    return false;
+}
+
+// Whether every month can be read whole, each that cannot named on `errors`.
+bool every_month_readable(const TermSelection& selection, bool leap_day, std::ostream& errors) {
+    const RunParameters& grid = selection.parameters;
+    bool whole = true;
+    for (const YearMonth month : selection.months) {
+        DischargeFile data;
+        std::string reason;
+        bool readable = open_term_month(data, selection, month, reason);
+        const std::int32_t days = days_taken(month, leap_day);
+        const std::uint64_t needed = static_cast<std::uint64_t>(days) *
+                                     static_cast<std::uint64_t>(grid.ncols) *
+                                     static_cast<std::uint64_t>(grid.nrows) * DISCHARGE_VALUE_BYTES;
+        if (readable && data.seekable && days == 29 && data.size_bytes != needed) {
+            readable = false;
+            reason = std::to_string(data.size_bytes) +
+                     " bytes, where --leap-day reads 29 grids of " + std::to_string(grid.ncols) +
+                     " x " + std::to_string(grid.nrows) + " cells, " + std::to_string(needed) +
+                     " bytes";
+        }
+        if (!readable) {
+            errors << cannot_open(month, reason) << std::endl;
+            whole = false;
+        }
+    }
+    return whole;
+}
+
+}  // namespace
+
+int run_term_netcdf(const std::string& from, const std::string& to, const NetcdfRequest& request,
+                    std::ostream& errors, int terminal_width) {
+    int status = 0;
+    const std::optional<TermSelection> selection = select_term(from, to, errors, status);
+    if (!selection) {
+        return status;
+    }
+    const RunParameters& grid = selection->parameters;
+    if (request.cell_size && !cells_on_the_globe(grid, *request.cell_size, errors)) {
+        return 2;
+    }
+    if (!every_month_readable(*selection, request.leap_day, errors)) {
+        errors << "No NetCDF file written: every month of the selection is needed." << std::endl;
+        return 1;
+    }
+    std::size_t days = 0;
+    for (const YearMonth month : selection->months) {
+        days += static_cast<std::size_t>(days_taken(month, request.leap_day));
+    }
+    const std::string output = request.output.empty()
+                                   ? "./" + month_label(selection->months.front()) + "-" +
+                                         month_label(selection->months.back()) + "_discharge.nc"
+                                   : request.output;
+    // What a run killed while writing this file left behind.
+    const std::filesystem::path output_path(output);
+    const std::string folder =
+        output_path.has_parent_path() ? output_path.parent_path().string() : std::string(".");
+    const std::string output_name = output_path.filename().string();
+    remove_abandoned_temporaries(
+        folder, [&output_name](const std::string& name) { return name == output_name; },
+        std::filesystem::file_time_type::clock::now());
+    OutputFile file;
+    if (!create_library_output_file(file, output)) {
+        errors << output << ": NetCDF output file cannot open. (" << file.reason << ")"
+               << std::endl;
+        return 1;
+    }
+    const std::size_t cells =
+        static_cast<std::size_t>(grid.ncols) * static_cast<std::size_t>(grid.nrows);
+    const std::size_t chunk_days = std::min(netcdf_chunk_days(), days);
+    // The days of one time chunk, written at once: whole chunks are
+    // compressed and written straight out, never held partly filled.
+    std::vector<float> values(chunk_days * cells);
+    std::vector<float> band;
+    Progress progress;
+    start_progress(progress, errors, terminal_width, selection->months);
+    progress.items = "days";
+    progress.images_total = static_cast<std::int64_t>(days);
+    progress.image_bytes = cells * sizeof(float);
+    std::string reason;
+    bool month_failed = false;
+    bool written = false;
+    {
+        Dataset dataset;
+        Layout layout;
+        errno = 0;
+        written = create_dataset(file, dataset, reason) &&
+                  define(dataset.id, *selection, request, days, layout, reason);
+        if (!written) {
+            system_reason(reason);
+        }
+        band.resize(chunk_days * layout.band_rows * cells / static_cast<std::size_t>(grid.nrows));
+        std::size_t day = 0;
+        std::size_t held = 0;
+        for (std::size_t m = 0; written && m < selection->months.size(); ++m) {
+            const YearMonth month = selection->months[m];
+            DischargeFile data;
+            // A month that changed since it was checked fails here.
+            month_failed = !open_term_month(data, *selection, month, reason);
+            for (std::int32_t d = 0;
+                 !month_failed && written && d < days_taken(month, request.leap_day); ++d) {
+                const std::span<float> grid_values(values.data() + held * cells, cells);
+                if (read_discharge_values(data, grid_values) != cells) {
+                    month_failed = true;
+                    reason = "it ended before the month did";
+                    break;
+                }
+                ++held;
+                ++day;
+                if (held == chunk_days || day == days) {
+                    written = write_days(dataset.id, layout, day - held, held, values, band, grid,
+                                         reason);
+                    held = 0;
+                }
+                note_image(progress);
+            }
+            written = written && !month_failed;
+            note_month(progress, month_label(month), written ? MonthEnd::drawn : MonthEnd::failed,
+                       written        ? "written"
+                       : month_failed ? cannot_open(month, reason)
+                                      : output + ": " + reason);
+        }
+        // After a failed write (a full disk) the HDF5 library cannot be
+        // trusted to close the file: closing or aborting it then crashes
+        // within the library, as does its own cleanup at exit. The file is
+        // left to the operating system to close, and the process must end
+        // without the library's exit handlers.
+        if (dataset.id >= 0 && written) {
+            errno = 0;
+            written = ok(nc_close(dataset.id), reason);
+            if (!written) {
+                system_reason(reason);
+            }
+        }
+        if (dataset.id >= 0) {
+            dataset.id = -1;
+            library_left_open = !written;
+        }
+    }
+    const double seconds = end_progress(progress);
+    if (month_failed) {
+        discard_output_file(file);
+        errors << "No NetCDF file written: every month of the selection is needed." << std::endl;
+        return 1;
+    }
+    if (!written || !commit_output_file(file)) {
+        errors << output << ": NetCDF output file cannot write. ("
+               << (written ? file.reason : reason) << ")" << std::endl;
+        return 1;
+    }
+    const std::size_t months = selection->months.size();
+    errors << output << ": " << months << (months == 1 ? " month, " : " months, ") << days
+           << " days, written in " << duration_text(seconds) << std::endl;
+    return 0;
+}
+
+bool netcdf_needs_plain_exit() {
+    return library_left_open;
+}

@@ -1,0 +1,41 @@
+// The term as one NetCDF file, in the field's own conventions (CF 1.8):
+// discharge(time, y, x) holding every stored value exactly, with the time
+// axis, the grid's column and row numbers and, given the cell size, the
+// longitudes and latitudes of the cell centres, so that xarray, CDO, NCO,
+// ncview, Panoply, QGIS and GDAL read it as it is.
+#ifndef DISCHARGE_TERM_RUNNER_TERM_NETCDF_H
+#define DISCHARGE_TERM_RUNNER_TERM_NETCDF_H
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+// Whether this build writes NetCDF: the netCDF C library is not available
+// for every target.
+extern const bool NETCDF_AVAILABLE;
+
+// The kind of file this build writes, in words for --help.
+extern const char* const NETCDF_FORMAT;
+
+// What `netcdf` was asked to do.
+struct NetcdfRequest {
+    bool leap_day = false;            // the standard calendar, 29 February read from the files
+    std::string units = "m3 s-1";     // of the discharge
+    std::optional<double> cell_size;  // degrees: longitudes and latitudes of the cells
+    std::string output;               // the file; empty for ./YYYYMM-YYYYMM_discharge.nc
+    std::string command_line;         // for the file's history
+};
+
+// Writes the selection into one NetCDF file, whole or not at all, with
+// progress on `errors` as `images` gives it. Returns the exit status: 0, 1
+// once a month or the file failed (each named; then no file is written), 2
+// for options that do not fit param.dat or a build without NetCDF.
+int run_term_netcdf(const std::string& from, const std::string& to, const NetcdfRequest& request,
+                    std::ostream& errors, int terminal_width);
+
+// Whether the process must end without running exit handlers (std::_Exit):
+// after a failed write the netCDF and HDF5 libraries may hold a file they
+// cannot close, and crash in their own cleanup at exit.
+bool netcdf_needs_plain_exit();
+
+#endif  // DISCHARGE_TERM_RUNNER_TERM_NETCDF_H
