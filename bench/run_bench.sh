@@ -2,15 +2,18 @@
 # Times discharge_image and discharge_series on a large sample month against
 # the I/O floor, and discharge_term on six months against six runs of
 # discharge_image and against cat, and checks that the outputs match the test
-# build's; and discharge_term's PNG images against its PPM ones.
+# build's; discharge_term's PNG images against its PPM ones; and its NetCDF
+# file of a year: writing it, its size, and reading a map and a series back
+# against reading the monthly files.
 #
-#   bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR] [--part month|term|png|all]
+#   bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR] [--part month|term|png|netcdf|all]
 #
 # Defaults: a 1200x1000 July, 9 runs of every case, data in build/bench-data
 # (about 6 GB of images are written there; the sparse month takes no space),
 # every part. A 2400x2000 July writes 11 GB of images a run; the term part
 # writes 1.7 GB a run, whatever the size; the PNG part at most 5.6 GB at
-# 1200x1000.
+# 1200x1000; the NetCDF part keeps a year of months (1.75 GB at 1200x1000)
+# and writes a third of that a run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,7 +28,7 @@ while [ $# -gt 0 ]; do
         --dir) dir=$2; shift 2 ;;
         --part) part=$2; shift 2 ;;
         *) echo "usage: bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR]" \
-               "[--part month|term|png|all]" >&2
+               "[--part month|term|png|netcdf|all]" >&2
            exit 2 ;;
     esac
 done
@@ -392,10 +395,95 @@ png_part() {
     done
 }
 
+# The NetCDF part: a year of months (July to June) written into one NetCDF
+# file by discharge_term, against reading the months (cat); then, each from a
+# cold cache, one day's map and one cell's whole series read back from the
+# file by Python's netCDF4 (as xarray reads it) and from the monthly files by
+# numpy. Sizes: the file against the months.
+netcdf_part() {
+    local year=$dir/netcdf
+    rm -rf "$year"
+    "$ref/tools/make_sample_run" "$year" --size "$size" \
+        --months 201907,201908,201909,201910,201911,201912,202001,202002,202003,202004,202005,202006 \
+        >/dev/null
+    local out=$year/output
+    local months=("$out"/20*_dailyDischarge.bin)
+    local file=$year/year.nc
+    # The year written, its progress lines left out.
+    netcdf_write() {
+        "$bin/term_runner/discharge_term" netcdf --from 2019-07 --to 2020-06 \
+            --output "$netcdf_file" 2>/dev/null
+    }
+    netcdf_file=$file
+    export -f netcdf_write
+    export bin netcdf_file
+    local cases=(
+        "netcdf_write|bash -c netcdf_write"
+        "netcdf_read_floor|cat ${months[*]}"
+    )
+    echo "Timing $runs rounds of writing the year, side by side..."
+    local round i name command
+    for ((round = 1; round <= runs; round++)); do
+        for ((i = 0; i < ${#cases[@]}; i++)); do
+            IFS='|' read -r name command <<<"${cases[(i + round) % ${#cases[@]}]}"
+            rm -f "$file"
+            same_start
+            # shellcheck disable=SC2086 # the command is split into its words
+            run_case "$name" "$out" "" $command
+        done
+        printf '  round %d of %d done\n' "$round" "$runs"
+    done
+    local raw nc
+    raw=$(cat "${months[@]}" | wc -c)
+    nc=$(wc -c <"$file")
+    local month_kb=$((31 * ncols * nrows * 4 / 1024))
+    echo
+    echo "$size, July 2019 to June 2020 (365 days, $raw bytes), $runs runs; seconds"
+    row_header
+    row netcdf_write netcdf_read_floor "" "$month_kb"
+    row netcdf_read_floor "" "" ""
+    echo "Memory limit: a month of grids, $((month_kb / 1024)) MB."
+    awk -v r="$raw" -v n="$nc" -v t="$(median "${times[netcdf_write]}")" 'BEGIN {
+        printf "Written at %.0f MB/s of days read; file %d bytes, %.1f%% of the months (1/%.2f)\n",
+            r / 1e6 / t, n, 100 * n / r, r / n }'
+
+    echo
+    if ! /usr/bin/python3 -c 'import netCDF4, numpy' 2>/dev/null; then
+        echo "Reading back needs Debian's python3-netcdf4: skipped."
+        return
+    fi
+    # Cold reads of day 200 and of a cell, each a different one each round,
+    # so that nothing read before helps.
+    declare -A reads
+    local kind source seconds
+    echo "Timing $runs rounds of cold reads, side by side..."
+    for ((round = 1; round <= runs; round++)); do
+        for kind in map series; do
+            for source in "$file" "$out"; do
+                same_start
+                seconds=$(bench/netcdf_read.py "$kind" "$source" $((100 + round)) \
+                    "$((ncols * round / (runs + 1))),$((nrows * round / (runs + 1) + 1))" |
+                    cut -d' ' -f1)
+                name=${kind}_$([ "$source" = "$file" ] && echo netcdf || echo months)
+                reads[$name]+="$seconds "
+            done
+        done
+    done
+    echo "Cold reads, seconds (the reading alone, Python's start left out):"
+    printf '  %-15s %8s %8s  %s\n' read median fastest "ratio to the months, median"
+    for name in map_netcdf map_months series_netcdf series_months; do
+        printf '  %-15s %8.4f %8.4f  %s\n' "$name" "$(median "${reads[$name]}")" \
+            "$(fastest "${reads[$name]}")" \
+            "$(ratio "$(median "${reads[$name]}")" "$(median "${reads[${name%_*}_months]}")")"
+    done
+    rm -f "$file"
+}
+
 case $part in
     month) month_part ;;
     term) term_part ;;
     png) png_part ;;
-    *) month_part; term_part; png_part ;;
+    netcdf) netcdf_part ;;
+    *) month_part; term_part; png_part; netcdf_part ;;
 esac
 exit $status
