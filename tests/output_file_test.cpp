@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <latch>
 #include <new>
@@ -416,3 +417,25 @@ TEST(OutputFileDeathTest, InterruptionRemovesTheTemporariesOfEveryThread) {
     EXPECT_EQ(read_bytes(names[1]), "an older image");
 }
 #endif
+
+// A library (netCDF) that opens the temporary file by its name and writes it
+// itself, as the C library creates a file: truncating it (on Windows
+// CREATE_ALWAYS, refused on a hidden file or one whose handle does not share
+// writing). The file stays held against other runs' cleanup meanwhile.
+TEST(OutputFile, ALibraryWritesItByNameAndItIsStillHeld) {
+    RunTree tree;
+    const std::string final_path = (tree.output / "term.nc").string();
+    OutputFile file;
+    ASSERT_TRUE(create_library_output_file(file, final_path));
+    std::FILE* library = std::fopen(file.temporary_path.c_str(), "wb");
+    ASSERT_NE(library, nullptr);
+    EXPECT_EQ(std::fwrite("CDF\x02", 1, 4, library), 4U);
+    const auto later = std::filesystem::file_time_type::clock::now() + std::chrono::hours(1);
+    EXPECT_EQ(remove_abandoned_temporaries(
+                  tree.output.string(), [](const std::string&) { return true; }, later),
+              0U);
+    EXPECT_EQ(std::fclose(library), 0);
+    ASSERT_TRUE(commit_output_file(file));
+    EXPECT_EQ(read_bytes(final_path), "CDF\x02");
+    EXPECT_EQ(file_names_in(tree.output), std::vector<std::string>{"term.nc"});
+}
