@@ -341,6 +341,29 @@ bool cells_on_the_globe(const RunParameters& grid, double cell_size, std::ostrea
     return false;
 }
 
+// Whether `output` names the run's own input, a month of any year or
+// param.dat, which the file would replace; says so.
+bool names_an_input(const std::string& output, const TermSelection& selection,
+                    std::ostream& errors) {
+    std::vector<std::string> inputs = {RUN_PARAMETER_PATH};
+    for (const YearMonth month : selection.months) {
+        inputs.push_back(discharge_file_name(month.year, month.month));
+    }
+    const bool monthly_name =
+        std::filesystem::path(output).filename().string().ends_with("_dailyDischarge.bin");
+    std::error_code error;
+    const bool input =
+        monthly_name || std::any_of(inputs.begin(), inputs.end(), [&](const std::string& name) {
+            return std::filesystem::equivalent(output, name, error);
+        });
+    if (input) {
+        errors << "discharge_term: --output " << output
+               << " names an input of the simulation run, which the NetCDF file would replace."
+               << std::endl;
+    }
+    return input;
+}
+
 // Whether every month can be read whole, each that cannot named on `errors`.
 bool every_month_readable(const TermSelection& selection, bool leap_day, std::ostream& errors) {
     const RunParameters& grid = selection.parameters;
@@ -381,6 +404,13 @@ int run_term_netcdf(const std::string& from, const std::string& to, const Netcdf
     if (request.cell_size && !cells_on_the_globe(grid, *request.cell_size, errors)) {
         return 2;
     }
+    const std::string output = request.output.empty()
+                                   ? "./" + month_label(selection->months.front()) + "-" +
+                                         month_label(selection->months.back()) + "_discharge.nc"
+                                   : request.output;
+    if (names_an_input(output, *selection, errors)) {
+        return 2;
+    }
     if (!every_month_readable(*selection, request.leap_day, errors)) {
         errors << "No NetCDF file written: every month of the selection is needed." << std::endl;
         return 1;
@@ -389,10 +419,6 @@ int run_term_netcdf(const std::string& from, const std::string& to, const Netcdf
     for (const YearMonth month : selection->months) {
         days += static_cast<std::size_t>(days_taken(month, request.leap_day));
     }
-    const std::string output = request.output.empty()
-                                   ? "./" + month_label(selection->months.front()) + "-" +
-                                         month_label(selection->months.back()) + "_discharge.nc"
-                                   : request.output;
     // What a run killed while writing this file left behind.
     const std::filesystem::path output_path(output);
     const std::string folder =

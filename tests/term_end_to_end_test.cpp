@@ -809,6 +809,11 @@ TEST_F(TermRun, NetcdfIsWrittenWholeOrNotAtAll) {
          "discharge_term: --cell-size 20 does not fit the grid of 5 x 4 cells from latitude "
          "34.25, longitude 135.5: it would span latitudes 34.25 to 114.25 and 100 degrees of "
          "longitude.\n"},
+        {"the output onto a month",
+         {"netcdf", "--output", "201912_dailyDischarge.bin"},
+         2,
+         "discharge_term: --output 201912_dailyDischarge.bin names an input of the simulation "
+         "run, which the NetCDF file would replace.\n"},
         {"a short month",
          {"netcdf", "--output", "short.nc"},
          1,
@@ -822,6 +827,8 @@ TEST_F(TermRun, NetcdfIsWrittenWholeOrNotAtAll) {
         EXPECT_EQ(result.errors, c.errors) << c.label;
         EXPECT_EQ(result.output, "") << c.label;
     }
+    EXPECT_EQ(read_bytes(tree_.output / "201912_dailyDischarge.bin"),
+              encode_values(month_values(1, 31)));
     EXPECT_EQ(
         file_names_in(tree_.output),
         (std::vector<std::string>{file, "201911_dailyDischarge.bin", "201912_dailyDischarge.bin",
