@@ -120,9 +120,26 @@ bool is_cell_size(const std::string& text) {
     return error == std::errc() && end == text.data() + text.size() && std::isfinite(degrees) &&
            degrees > 0.0;
 }
-bool is_units(const std::string& text) {
+bool is_not_empty(const std::string& text) {
     return !text.empty();
 }
+
+// An argument as a POSIX shell reads it back: as it is where it holds only
+// characters the shell takes literally, else in single quotes.
+std::string shell_word(const std::string& argument) {
+    const bool plain = !argument.empty() && argument.find_first_not_of(
+                                                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuv"
+                                                "wxyz0123456789_-+=,.:/@%") == std::string::npos;
+    if (plain) {
+        return argument;
+    }
+    std::string word = "'";
+    for (const char c : argument) {
+        word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return word + "'";
+}
+
 bool is_job_count(const std::string& text) {
     return !text.empty() && text.size() < 10 &&
            text.find_first_not_of("0123456789") == std::string::npos && std::stoul(text) >= 1;
@@ -274,7 +291,7 @@ int main(int argc, char** argv) {
                      "The standard calendar: 29 February read from the leap Februaries' files");
     netcdf->add_option("--units", options.netcdf.units, "Units of the discharge (default m3 s-1)")
         ->type_name("TEXT")
-        ->check(checked_by(is_units, "the units, not empty"));
+        ->check(checked_by(is_not_empty, "the units, not empty"));
     netcdf
         ->add_option("--cell-size", options.netcdf.cell_size,
                      "Cell side in degrees: adds the cells' longitudes and latitudes")
@@ -283,7 +300,8 @@ int main(int argc, char** argv) {
     netcdf
         ->add_option("--output", options.netcdf.output,
                      "The file (default ./YYYYMM-YYYYMM_discharge.nc)")
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(checked_by(is_not_empty, "a file name"));
 
     CLI::App* legend = app.add_subcommand("legend", "Draw the legend of a range as a PPM or PNG");
     legend->footer(
@@ -311,7 +329,7 @@ int main(int argc, char** argv) {
         return USAGE_STATUS;
     }
     for (int i = 0; i < argc; ++i) {
-        options.netcdf.command_line += (i > 0 ? " " : "") + std::string(argv[i]);
+        options.netcdf.command_line += (i > 0 ? " " : "") + shell_word(argv[i]);
     }
     const int status =
         run_reporting_memory(std::cerr, "Not enough memory.", [&] { return run(app, options); });

@@ -86,6 +86,10 @@ for path, leap in ((sys.argv[1], False), (sys.argv[2], True)):
     # Day by day from 0: in the classic format time is the record dimension.
     assert numpy.array_equal(dataset["time"][:], numpy.arange(len(stored))), path
 PY
+# The history holds the command line as a shell reads it back.
+run "$term" netcdf --from 2019-07 --to 2019-07 --units "m3 s-1" --output quoted.nc 2>/dev/null
+grep -qF " netcdf --from 2019-07 --to 2019-07 --units \\'m3 s-1\\' --output quoted.nc\" ;" \
+    <(ncdump -h quoted.nc) || fail "history: $(ncdump -h quoted.nc | grep history)"
 # A leap February of 28 grids is refused with --leap-day, and nothing written.
 head -c $((28 * 12000 * 4)) 202002_dailyDischarge.bin >short && mv short 202002_dailyDischarge.bin
 rm -f leap.nc

@@ -282,6 +282,7 @@ TEST_F(TermRun, UsageErrors) {
         {"netcdf", "--cell-size", "nan"},
         {"netcdf", "--cell-size", "0"},
         {"netcdf", "--units", ""},
+        {"netcdf", "--output", ""},
         {"draw"},
     };
     for (const auto& arguments : cases) {
