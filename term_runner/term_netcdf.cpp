@@ -143,7 +143,6 @@ std::size_t tile_side(std::size_t cells, std::size_t most) {
 struct Layout {
     int time = -1;
     int discharge = -1;
-    std::size_t band_rows = 1;  // grid rows written at once: a chunk's
 };
 
 // Defines the dimensions, variables and attributes and writes the
@@ -199,7 +198,6 @@ bool define(int id, const TermSelection& selection, const NetcdfRequest& request
         return false;
     }
     const int dims[] = {time_dim, y_dim, x_dim};
-    layout.band_rows = nrows;
     const float fill = NO_DISCHARGE;
     const float valid_min = 0.0F;
     int& discharge = layout.discharge;
@@ -219,7 +217,6 @@ bool define(int id, const TermSelection& selection, const NetcdfRequest& request
     if (COMPRESSED) {
         const std::size_t chunks[] = {std::min(CHUNK_DAYS, days), tile_side(nrows, CHUNK_SIDE),
                                       tile_side(ncols, CHUNK_SIDE)};
-        layout.band_rows = chunks[1];
         // Whole chunks are written at once, so no chunk needs to wait in a
         // cache: one chunk's room is left for what reading back may want.
         const std::size_t cache = chunks[0] * chunks[1] * chunks[2] * sizeof(float);
@@ -280,28 +277,16 @@ bool define(int id, const TermSelection& selection, const NetcdfRequest& request
 }
 
 // Writes `held` days that begin with day `first`, the whole grid of each in
-// `values`, a band of chunk rows at a time through `band`: each call to the
-// library then covers whole chunks, which it compresses and writes at once,
-// and copies no more than a band.
+// `values`: whole chunks, which the library compresses and writes at once.
 bool write_days(int id, const Layout& layout, std::size_t first, std::size_t held,
-                const std::vector<float>& values, std::vector<float>& band,
-                const RunParameters& grid, std::string& reason) {
-    const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
-    const std::size_t nrows = static_cast<std::size_t>(grid.nrows);
-    for (std::size_t row = 0; row < nrows; row += layout.band_rows) {
-        const std::size_t rows = std::min(layout.band_rows, nrows - row);
-        for (std::size_t day = 0; day < held; ++day) {
-            const float* from = values.data() + (day * nrows + row) * ncols;
-            std::copy(from, from + rows * ncols,
-                      band.begin() + static_cast<std::ptrdiff_t>(day * rows * ncols));
-        }
-        const std::size_t start[] = {first, row, 0};
-        const std::size_t count[] = {held, rows, ncols};
-        errno = 0;
-        if (!ok(nc_put_vara_float(id, layout.discharge, start, count, band.data()), reason)) {
-            system_reason(reason);
-            return false;
-        }
+                const std::vector<float>& values, const RunParameters& grid, std::string& reason) {
+    const std::size_t start[] = {first, 0, 0};
+    const std::size_t count[] = {held, static_cast<std::size_t>(grid.nrows),
+                                 static_cast<std::size_t>(grid.ncols)};
+    errno = 0;
+    if (!ok(nc_put_vara_float(id, layout.discharge, start, count, values.data()), reason)) {
+        system_reason(reason);
+        return false;
     }
     return true;
 }
@@ -439,7 +424,6 @@ int run_term_netcdf(const std::string& from, const std::string& to, const Netcdf
     // The days of one time chunk, written at once: whole chunks are
     // compressed and written straight out, never held partly filled.
     std::vector<float> values(chunk_days * cells);
-    std::vector<float> band;
     Progress progress;
     start_progress(progress, errors, terminal_width, selection->months);
     progress.items = "days";
@@ -457,7 +441,6 @@ int run_term_netcdf(const std::string& from, const std::string& to, const Netcdf
         if (!written) {
             system_reason(reason);
         }
-        band.resize(chunk_days * layout.band_rows * cells / static_cast<std::size_t>(grid.nrows));
         std::size_t day = 0;
         std::size_t held = 0;
         for (std::size_t m = 0; written && m < selection->months.size(); ++m) {
@@ -476,8 +459,8 @@ int run_term_netcdf(const std::string& from, const std::string& to, const Netcdf
                 ++held;
                 ++day;
                 if (held == chunk_days || day == days) {
-                    written = write_days(dataset.id, layout, day - held, held, values, band, grid,
-                                         reason);
+                    written =
+                        write_days(dataset.id, layout, day - held, held, values, grid, reason);
                     held = 0;
                 }
                 note_image(progress);
