@@ -2,8 +2,8 @@
 # of it: Debian has none for MinGW-w64, and its packages for the Linux cross
 # targets cannot always be installed beside the build machine's (.ci/run
 # tells why of zlib's). It is built here, at configure time, from Debian's
-# source package with Debian's patches applied (.ci/run unpacks it in
-# /usr/local/src/netcdf), with the build's own toolchain file, into the
+# source package with Debian's patches applied (tools/fetch_netcdf_source.sh,
+# run by .ci/run, unpacks it in /usr/local/src/netcdf), with the build's own toolchain file, into the
 # build tree, as a static library: the programs stay self-contained. It is
 # compiled with its own flags, apart from this project's: its warnings are
 # logged, never errors.
@@ -26,8 +26,8 @@ find_path(DISCHARGE_NETCDF_SOURCE NAMES include/netcdf.h PATHS ${netcdf_unpacked
     NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
     DOC "Debian's netCDF sources, unpacked, built for the target of a cross build without netCDF")
 if(NOT EXISTS ${DISCHARGE_NETCDF_SOURCE}/CMakeLists.txt)
-    message(STATUS "No netCDF sources for the target (.ci/run unpacks Debian's in "
-        "/usr/local/src/netcdf; or set DISCHARGE_NETCDF_SOURCE)")
+    message(STATUS "No netCDF sources for the target (tools/fetch_netcdf_source.sh unpacks "
+        "Debian's in /usr/local/src/netcdf; or set DISCHARGE_NETCDF_SOURCE)")
     return()
 endif()
 
