@@ -1,7 +1,8 @@
-// discharge_term: the images and cell time series of a whole simulation term
-// in one command, started in the simulation's output directory. This file
-// parses the command line; the work is done by run_term_images(),
-// run_term_range() and run_term_series().
+// discharge_term: the images, cell time series and NetCDF file of a whole
+// simulation term in one command, started in the simulation's output
+// directory. This file parses the command line; the work is done by
+// run_term_images(), run_term_range(), run_term_series(), run_term_view(),
+// run_term_netcdf() and run_term_legend().
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
