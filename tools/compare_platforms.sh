@@ -4,7 +4,10 @@
 # each writes the very bytes the native build writes: PNG and PPM images at
 # two scales, a PNG legend and two cells' series (text compared without its
 # line ends, CR LF on Windows). The month records hold file times, which
-# differ from run to run, and are left out.
+# differ from run to run, and are left out. The NetCDF file is NetCDF-4
+# natively and the classic format in the cross builds: it is compared as
+# ncdump prints it, every value and attribute, its history (the time and the
+# command) and the time dimension's kind aside.
 #
 #   tools/compare_platforms.sh
 #
@@ -13,6 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+command -v ncdump >/dev/null || { echo "ncdump (Debian's netcdf-bin) is needed" >&2; exit 1; }
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 build/release/tools/make_sample_run "$root/sample" >/dev/null
@@ -46,6 +50,7 @@ run_platform() {
             $term images --range month --scale 2 --from 2019-07 --to 2019-07
             $term legend --range 0.0199999996,1902.24597 legend.png
             $term series --cell 46,14 --cell 39,27 --csv
+            $term netcdf --leap-day --cell-size 0.25 --output term.nc
         } >/dev/null 2>"$root/$platform.log"
     ) || { echo "$platform: a run failed:"; cat "$root/$platform.log"; return 1; }
 }
@@ -76,6 +81,13 @@ for platform in "${platforms[@]}"; do
 done
 [ $status -eq 0 ] || exit 1
 
+# A NetCDF file as ncdump prints it, but for its history and whether time is
+# the record dimension.
+netcdf_text() {
+    ncdump "$1" | sed -e '/:history = /d' -e '1d' \
+        -e 's|time = UNLIMITED ; // (\([0-9]*\) currently)|time = \1 ;|'
+}
+
 # The native outputs, each compared with the same file of every platform.
 cd "$root/release/output"
 mapfile -t outputs < <(find . -type f ! -name '*_range.txt' ! -name '.*.lock' \
@@ -84,7 +96,10 @@ for platform in "${platforms[@]:1}"; do
     differing=0
     for file in "${outputs[@]}"; do
         theirs=$root/$platform/output/$file
-        if [[ $file == *.dat || $file == *.csv ]]; then
+        if [[ $file == *.nc ]]; then
+            cmp -s <(netcdf_text "$file") <(netcdf_text "$theirs") ||
+                { echo "  $platform: $file differs"; differing=1; }
+        elif [[ $file == *.dat || $file == *.csv ]]; then
             cmp -s "$file" <(tr -d '\r' <"$theirs") || { echo "  $platform: $file differs"; differing=1; }
         else
             cmp -s "$file" "$theirs" || { echo "  $platform: $file differs"; differing=1; }
