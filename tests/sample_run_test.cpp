@@ -118,7 +118,8 @@ TEST_F(SampleRun, TermSpansTheMonthsWritten) {
                 std::intmax_t{grids} * c.ncols * c.nrows * DISCHARGE_VALUE_BYTES;
         }
         EXPECT_EQ(sizes_in(root_ / "output"), expected);
-        if (c.whole_term) {
+        // discharge_term, where it is built, takes the whole term.
+        if (c.whole_term && !std::string(DISCHARGE_TERM_PATH).empty()) {
             const ProcessResult range =
                 run_program_with(DISCHARGE_TERM_PATH, {"range"}, root_ / "output");
             EXPECT_EQ(range.status, 0) << range.errors;

@@ -2,9 +2,12 @@
 # Builds the programs, writes the sample simulation run into build/sample,
 # runs discharge_series on it for a cell on the main river and discharge_image
 # for the whole of July 2019, answering their questions on standard input.
+# First installs the Debian packages the build needs where they are missing
+# (tools/install_dependencies.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+tools/install_dependencies.sh build
 cmake --preset release
 cmake --build --preset release
 
