@@ -9,9 +9,10 @@
 #include <ostream>
 #include <sstream>
 
-// A level is defined by single-precision arithmetic. Where a compiler keeps
-// floats in wider registers (the x87 unit of 32-bit x86), the same value gets
-// another level now and then; the build selects SSE arithmetic there.
+// A level is defined by single-precision arithmetic (discharge_level()).
+// Where a compiler keeps floats in wider registers (the x87 unit of 32-bit
+// x86), the same value gets another level now and then; the build selects
+// SSE arithmetic there.
 static_assert(FLT_EVAL_METHOD == 0, "colour levels need single-precision float arithmetic");
 
 namespace {
@@ -29,12 +30,11 @@ constexpr std::size_t BATCH_ROWS_LIMIT = 200;
 // Every colour a cell can have, as the pixels of one pixel row of its block
 // side by side and spare bytes after them, so that a cell is placed with one
 // fixed-size copy whose spare bytes the next cell overwrites: levels 0 to
-// 255, then black (any negative level), then yellow (above 255). A block of
-// up to five pixels (15 bytes) is copied 16 bytes at a time, a wider one 32.
+// 255, then black (any negative level), then above 255, as the colour
+// indices number them. A block of up to five pixels (15 bytes) is copied 16
+// bytes at a time, a wider one 32.
 using CellRow = std::array<char, 32>;
 constexpr std::size_t NARROW_COPY = 16;
-constexpr std::size_t BLACK_INDEX = 256;
-constexpr std::size_t YELLOW_INDEX = 257;
 static_assert(IMAGE_SCALE_MAX * PIXEL_BYTES <= sizeof(CellRow));
 
 using CellRows = std::array<CellRow, COLOUR_COUNT>;
@@ -80,10 +80,7 @@ const CellRows& cell_rows(std::uint32_t scale) {
 [[gnu::always_inline]] inline void colour_row(const std::int32_t* levels, std::size_t count,
                                               std::uint16_t* indices) {
     for (std::size_t i = 0; i < count; ++i) {
-        const std::int32_t level = levels[i];
-        indices[i] = static_cast<std::uint16_t>(level < 0     ? BLACK_INDEX
-                                                : level > 255 ? YELLOW_INDEX
-                                                              : level);
+        indices[i] = static_cast<std::uint16_t>(colour_index(levels[i]));
     }
 }
 
@@ -159,12 +156,6 @@ bool valid_scale(std::uint32_t scale) {
 
 }  // namespace
 
-Rgb indexed_colour(std::size_t index) {
-    return level_colour(index == BLACK_INDEX    ? -1
-                        : index == YELLOW_INDEX ? 256
-                                                : static_cast<std::int32_t>(index));
-}
-
 void colour_indices(const std::int32_t* levels, std::size_t count, std::uint16_t* indices) {
     colour_row_of(widest_vector_kernel())(levels, count, indices);
 }
@@ -207,37 +198,6 @@ std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows,
     } catch (const std::length_error&) {
         return std::nullopt;
     }
-}
-
-std::int32_t discharge_level(float value, ValueRange range) {
-    // Without branches, so that a row's levels are computed in vector lanes.
-    // The square root is never negative; it is not a number below a typed
-    // minimum or for a stored NaN (the build computes it without errno), and
-    // infinite for infinite discharge: only a placeable product is converted.
-    const float position = (value - range.minimum) / (range.maximum - range.minimum);
-    const double scaled = static_cast<double>(std::sqrt(position)) * 255.0;
-    const bool placeable = scaled >= 0.0 && scaled < 2147483648.0;
-    const std::int32_t level = static_cast<std::int32_t>(placeable ? scaled : 0.0);
-    return value < 0.0F ? MASK_LEVEL : placeable ? level : UNPLACEABLE_LEVEL;
-}
-
-Rgb level_colour(std::int32_t level) {
-    if (level < 0) {
-        return {0, 0, 0};
-    }
-    if (level < 64) {
-        return {0, static_cast<std::uint8_t>(4 * level), 252};
-    }
-    if (level < 128) {
-        return {0, 252, static_cast<std::uint8_t>(508 - 4 * level)};
-    }
-    if (level < 192) {
-        return {static_cast<std::uint8_t>(4 * level - 512), 252, 0};
-    }
-    if (level < 256) {
-        return {252, static_cast<std::uint8_t>(1020 - 4 * level), 0};
-    }
-    return {252, 252, 0};
 }
 
 void compute_levels(const std::vector<float>& values, ValueRange range, LevelGrid& grid) {

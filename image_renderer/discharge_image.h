@@ -1,7 +1,7 @@
 // Encoding one day of discharge as a colour image: each grid cell becomes a
-// 5 x 5 block of pixels whose colour follows a blue - cyan - green - yellow -
-// red ramp over the square root of the cell's position in the value range.
-// Images are binary portable pixmaps (P6) with north at the top.
+// 5 x 5 block of pixels whose colour (colour_table.h) follows a blue - cyan -
+// green - yellow - red ramp over the square root of the cell's position in the
+// value range. Images are binary portable pixmaps (P6) with north at the top.
 #ifndef DISCHARGE_IMAGE_RENDERER_DISCHARGE_IMAGE_H
 #define DISCHARGE_IMAGE_RENDERER_DISCHARGE_IMAGE_H
 
@@ -14,18 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "colour_table.h"
 #include "output_file.h"
 #include "run_input.h"
 #include "value_range.h"
 #include "vector_kernel.h"
-
-// Level of a cell drawn black: missing discharge, or the masked ring.
-inline constexpr std::int32_t MASK_LEVEL = -999;
-
-// Level of a value the ramp cannot place: not a number, infinite, below a
-// typed minimum, or so far above the maximum that its level overflows 32 bits.
-// Drawn black like every negative level.
-inline constexpr std::int32_t UNPLACEABLE_LEVEL = std::numeric_limits<std::int32_t>::min();
 
 // Side of the square block of pixels that draws one grid cell, as
 // discharge_image draws it; discharge_term draws from IMAGE_SCALE_MIN to
@@ -39,13 +32,6 @@ struct LevelGrid {
     std::int32_t ncols = 0;
     std::int32_t nrows = 0;
     std::vector<std::int32_t> levels;  // nrows x ncols
-};
-
-struct Rgb {
-    std::uint8_t red = 0;
-    std::uint8_t green = 0;
-    std::uint8_t blue = 0;
-    bool operator==(const Rgb&) const = default;
 };
 
 // Bytes of the raster of an ncols x nrows grid (3 bytes a pixel, `scale` x
@@ -70,28 +56,8 @@ struct DayCanvas {
 std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows,
                                          std::uint32_t scale = BLOCK_SIZE);
 
-// Colour level 0 to 255 of a non-negative discharge: the square root of its
-// position between minimum and maximum, scaled to 255 and truncated, all in
-// single precision but the last multiplication. MASK_LEVEL for a negative
-// value; above 255 for values above the maximum; UNPLACEABLE_LEVEL where no
-// 32-bit level exists.
-std::int32_t discharge_level(float value, ValueRange range);
-
-// Colour of a level: black below 0, the ramp from 0 (blue) through 63 (cyan),
-// 127 (green), 191 (yellow) to 255 (red), and yellow above 255. The brightest
-// channel value is 252.
-Rgb level_colour(std::int32_t level);
-
-// The colours a cell can have, each under an index of its own: levels 0 to
-// 255 under their own number, then black (any negative level), then yellow
-// (above 255). Image formats with a palette draw from these.
-inline constexpr std::size_t COLOUR_COUNT = 258;
-
-// The colour of colour index `index` (below COLOUR_COUNT).
-Rgb indexed_colour(std::size_t index);
-
-// The colour index of each of `count` levels, in vector lanes where the
-// machine has them.
+// The colour index of each of `count` levels (colour_index()), in vector
+// lanes where the machine has them.
 void colour_indices(const std::int32_t* levels, std::size_t count, std::uint16_t* indices);
 
 // Stores the level of every cell of one day's `values` (row index 0 first) in

@@ -137,25 +137,6 @@ std::optional<std::uint32_t> png_side(std::int32_t cells, std::uint32_t scale) {
 
 }  // namespace
 
-const ImagePalette& image_palette() {
-    static const ImagePalette palette = [] {
-        ImagePalette built;
-        for (std::size_t index = 0; index < COLOUR_COUNT; ++index) {
-            const Rgb colour = indexed_colour(index);
-            std::size_t entry = 0;
-            while (entry < built.colours.size() && !(built.colours[entry] == colour)) {
-                ++entry;
-            }
-            if (entry == built.colours.size()) {
-                built.colours.push_back(colour);
-            }
-            built.entry[index] = static_cast<std::uint8_t>(entry);
-        }
-        return built;
-    }();
-    return palette;
-}
-
 bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scratch,
                      const PieceWriter& write, std::string& reason, const PngSettings& settings) {
     const std::optional<std::uint32_t> width = png_side(grid.ncols, scale);
@@ -164,7 +145,7 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
         reason = "the image is too large for PNG";
         return false;
     }
-    const ImagePalette& palette = image_palette();
+    const ColourTable& palette = colour_table();
     std::vector<unsigned char> colours;
     for (const Rgb& colour : palette.colours) {
         colours.insert(colours.end(), {colour.red, colour.green, colour.blue});
@@ -280,7 +261,7 @@ std::optional<std::uint64_t> png_image_bytes_bound(std::int32_t ncols, std::int3
     }
     const std::uint64_t chunks = (deflated + CHUNK_DATA - 1) / CHUNK_DATA;
     const std::uint64_t framing = sizeof SIGNATURE + 12 + 13 +               // IHDR
-                                  12 + 3 * image_palette().colours.size() +  // PLTE
+                                  12 + 3 * colour_table().colours.size() +  // PLTE
                                   12 * chunks +                              // IDAT
                                   12;                                        // IEND
     return deflated + framing;

@@ -1,7 +1,7 @@
 // Encoding one day of discharge as a PNG image: the same pixels as the PPM
 // image of that day, north at the top, each cell a square block of `scale`
-// pixels a side, in an 8-bit palette (PNG colour type 3) of the images' own
-// colours. Deflate and the chunks' CRC come from zlib. Only discharge_term
+// pixels a side, in an 8-bit palette (PNG colour type 3): the entries of the
+// colour table. Deflate and the chunks' CRC come from zlib. Only discharge_term
 // writes PNG: the dialogue programs stay on the standard library.
 #ifndef DISCHARGE_IMAGE_RENDERER_PNG_IMAGE_H
 #define DISCHARGE_IMAGE_RENDERER_PNG_IMAGE_H
@@ -14,16 +14,6 @@
 
 #include "discharge_image.h"
 #include "legend.h"
-
-// The images' palette: the distinct colours of the colour indices, in order
-// of first appearance, and for each colour index its entry.
-struct ImagePalette {
-    std::vector<Rgb> colours;  // at most 256
-    std::array<std::uint8_t, COLOUR_COUNT> entry{};
-};
-
-// The palette, built once from indexed_colour().
-const ImagePalette& image_palette();
 
 // What encoding a day needs, allocated once per worker and reused daily.
 struct PngScratch {

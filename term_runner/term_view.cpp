@@ -96,7 +96,7 @@ bool write_month_script(const TermSelection& selection, YearMonth month, ValueRa
 // colour, the lowest and highest level drawn in it (-1 for none), and whether
 // it also draws cells without discharge (black) or above the range.
 std::string palette_script() {
-    const ImagePalette& palette = image_palette();
+    const ColourTable& palette = colour_table();
     std::string text = "[";
     for (std::size_t entry = 0; entry < palette.colours.size(); ++entry) {
         int lowest = -1;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 #include <random>
 
 #include "png_decoder.h"
@@ -43,18 +42,6 @@ std::string ppm_raster_of(const LevelGrid& grid, std::uint32_t scale = BLOCK_SIZ
 }
 
 }  // namespace
-
-TEST(ImagePalette, EveryColourIndexKeepsItsColour) {
-    const ImagePalette& palette = image_palette();
-    EXPECT_LE(palette.colours.size(), 256U);
-    std::map<std::tuple<int, int, int>, int> distinct;
-    for (std::size_t index = 0; index < COLOUR_COUNT; ++index) {
-        EXPECT_EQ(palette.colours.at(palette.entry[index]), indexed_colour(index)) << index;
-        const Rgb colour = indexed_colour(index);
-        distinct[{colour.red, colour.green, colour.blue}] = 1;
-    }
-    EXPECT_EQ(palette.colours.size(), distinct.size());
-}
 
 TEST(PngImage, DecodesToThePixelsOfThePpmImage) {
     // Every colour, the masked ones and those above the range, in a grid
