@@ -66,7 +66,9 @@ inline constexpr std::size_t COLOUR_COUNT = 258;
 
 // The colour index of a level. Inline, for the loops over a row.
 inline std::size_t colour_index(std::int32_t level) {
-    return level < 0 ? BLACK_INDEX : level > TOP_LEVEL ? ABOVE_INDEX : static_cast<std::size_t>(level);
+    return level < 0           ? BLACK_INDEX
+           : level > TOP_LEVEL ? ABOVE_INDEX
+                               : static_cast<std::size_t>(level);
 }
 
 // Colour of a level: black below 0, the ramp from 0 (blue) through 63 (cyan),

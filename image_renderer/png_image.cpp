@@ -260,10 +260,10 @@ std::optional<std::uint64_t> png_image_bytes_bound(std::int32_t ncols, std::int3
         deflated = std::min(deflated, (*all_bits + 7) / 8 + 4 * blocks + 6);
     }
     const std::uint64_t chunks = (deflated + CHUNK_DATA - 1) / CHUNK_DATA;
-    const std::uint64_t framing = sizeof SIGNATURE + 12 + 13 +               // IHDR
+    const std::uint64_t framing = sizeof SIGNATURE + 12 + 13 +              // IHDR
                                   12 + 3 * colour_table().colours.size() +  // PLTE
-                                  12 * chunks +                              // IDAT
-                                  12;                                        // IEND
+                                  12 * chunks +                             // IDAT
+                                  12;                                       // IEND
     return deflated + framing;
 }
 

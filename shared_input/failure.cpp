@@ -25,3 +25,11 @@ int run_reporting_memory(std::ostream& console, const char* memory_message,
         return fail(console, memory_message);
     }
 }
+
+std::string failure_text(const Failure& failure) {
+    std::string text = failure.path.empty() ? failure.what : failure.path + ": " + failure.what;
+    if (!failure.reason.empty()) {
+        text += " (" + failure.reason + ")";
+    }
+    return text;
+}

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <string>
 
 #include "output_file.h"
 
@@ -24,5 +25,16 @@ int fail(std::ostream& console, const char* message, OutputFile& incomplete);
 // remove them as the exception passes).
 int run_reporting_memory(std::ostream& console, const char* memory_message,
                          const std::function<int()>& run);
+
+// What went wrong in discharge_term, which names the file concerned and the
+// system's reason after the fixed text of the dialogue programs' messages.
+struct Failure {
+    std::string path;    // the file or folder concerned; empty where none is
+    std::string what;    // a fixed text: "Image output file cannot write."
+    std::string reason;  // the system's words, or why; empty where there is none
+};
+
+// "PATH: WHAT (REASON)", without the parts that are empty.
+std::string failure_text(const Failure& failure);
 
 #endif  // DISCHARGE_SHARED_INPUT_FAILURE_H

@@ -478,3 +478,14 @@ bool write_whole_output(const std::string& final_path, std::string_view bytes, b
     reason = file.reason;
     return false;
 }
+
+bool make_output_folder(const std::string& path, std::string& reason) {
+    std::error_code created;
+    std::filesystem::create_directory(path, created);
+    std::error_code checked;
+    if (!std::filesystem::is_directory(path, checked)) {
+        reason = reason_text(created ? created : std::make_error_code(std::errc::not_a_directory));
+        return false;
+    }
+    return true;
+}

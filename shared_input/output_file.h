@@ -97,6 +97,10 @@ void discard_output_file(OutputFile& file);
 bool write_whole_output(const std::string& final_path, std::string_view bytes, bool text,
                         std::string& reason);
 
+// Creates the folder `path` for outputs if it is missing. False, with
+// `reason` set, where there is no folder of that name after all.
+bool make_output_folder(const std::string& path, std::string& reason);
+
 // The words for a system error: the same fixed texts as `OutputFile::reason`.
 // For the errors of std::filesystem, of either category, on every system.
 std::string reason_text(const std::error_code& error);

@@ -14,6 +14,7 @@
 #include "output_file.h"
 #include "progress.h"
 #include "term_images.h"
+#include "term_legend.h"
 #include "term_netcdf.h"
 #include "term_series.h"
 #include "term_view.h"

@@ -51,25 +51,26 @@ std::string rate_text(double rate, const char* unit) {
 // then words; no number is ever cut.
 std::string progress_line(const Progress& p, std::size_t limit) {
     const std::string months =
-        "months " + std::to_string(p.months_done) + "/" + std::to_string(p.months_total);
-    const std::string images = std::to_string(p.images_done) + "/" + std::to_string(p.images_total);
+        "months " + std::to_string(p.counts.months_done) + "/" + std::to_string(p.months_total);
+    const std::string images =
+        std::to_string(p.counts.images_done) + "/" + std::to_string(p.units.total);
     std::string rate;
     std::string left;
-    const double seconds = std::chrono::duration<double>(p.now() - p.first_drawn).count();
-    if (p.images_drawn >= 2 && seconds > 0.0) {
-        const double intervals = static_cast<double>(p.images_drawn - 1);
+    const double seconds = std::chrono::duration<double>(p.now() - p.counts.first_drawn).count();
+    if (p.counts.images_drawn >= 2 && seconds > 0.0) {
+        const double intervals = static_cast<double>(p.counts.images_drawn - 1);
         const double images_left =
-            static_cast<double>(std::max<std::int64_t>(0, p.images_total - p.images_done));
+            static_cast<double>(std::max<std::int64_t>(0, p.units.total - p.counts.images_done));
         rate =
-            p.image_bytes > 0
-                ? rate_text(intervals * static_cast<double>(p.image_bytes) / 1e6 / seconds, "MB/s")
+            p.units.each > 0
+                ? rate_text(intervals * static_cast<double>(p.units.each) / 1e6 / seconds, "MB/s")
                 : rate_text(intervals / seconds, "images/s");
         left = duration_text(seconds / intervals * images_left) + " left";
     }
     const std::string shorter[] = {
-        joined({months, p.items + (" " + images), rate, left}),
-        joined({months, p.items + (" " + images), left}),
-        joined({p.items + (" " + images), left}),
+        joined({months, p.units.items + (" " + images), rate, left}),
+        joined({months, p.units.items + (" " + images), left}),
+        joined({p.units.items + (" " + images), left}),
         joined({images, left}),
         images,
     };
@@ -118,9 +119,9 @@ void put_line(Progress& p, const std::string& line) {
 
 void note_image(Progress& progress) {
     const std::lock_guard<std::mutex> held(progress.lock);
-    ++progress.images_done;
-    if (progress.images_drawn++ == 0) {
-        progress.first_drawn = progress.now();
+    ++progress.counts.images_done;
+    if (progress.counts.images_drawn++ == 0) {
+        progress.counts.first_drawn = progress.now();
     }
     if (progress.terminal) {
         redraw(progress);
@@ -129,7 +130,7 @@ void note_image(Progress& progress) {
 
 void note_kept(Progress& progress, std::int64_t images) {
     const std::lock_guard<std::mutex> held(progress.lock);
-    progress.images_done += images;
+    progress.counts.images_done += images;
     if (progress.terminal) {
         redraw(progress);
     }
@@ -138,16 +139,16 @@ void note_kept(Progress& progress, std::int64_t images) {
 void note_month(Progress& progress, const std::string& label, MonthEnd end,
                 const std::string& detail) {
     const std::lock_guard<std::mutex> held(progress.lock);
-    ++progress.months_done;
+    ++progress.counts.months_done;
     switch (end) {
         case MonthEnd::drawn:
-            ++progress.drawn;
+            ++progress.counts.drawn;
             break;
         case MonthEnd::up_to_date:
-            ++progress.up_to_date;
+            ++progress.counts.up_to_date;
             break;
         case MonthEnd::failed:
-            ++progress.failed;
+            ++progress.counts.failed;
             break;
     }
     if (end == MonthEnd::failed || !progress.terminal) {
@@ -173,8 +174,9 @@ double end_progress(Progress& progress) {
 void finish_progress(Progress& progress) {
     const double seconds = end_progress(progress);
     const std::lock_guard<std::mutex> held(progress.lock);
-    *progress.errors << progress.drawn << " drawn, " << progress.up_to_date << " up to date, "
-                     << progress.failed << " failed in " << duration_text(seconds) << std::endl;
+    *progress.errors << progress.counts.drawn << " drawn, " << progress.counts.up_to_date
+                     << " up to date, " << progress.counts.failed << " failed in "
+                     << duration_text(seconds) << std::endl;
 }
 
 std::string duration_text(double seconds) {
@@ -229,12 +231,21 @@ int terminal_columns() {
 }
 
 void start_progress(Progress& progress, std::ostream& errors, int terminal_width,
-                    const std::vector<YearMonth>& months) {
+                    const std::vector<YearMonth>& months, const ProgressUnits& units) {
     progress.errors = &errors;
     progress.terminal = terminal_width >= 0;
     progress.width = terminal_width;
     progress.months_total = static_cast<std::int64_t>(months.size());
-    for (const YearMonth month : months) {
-        progress.images_total += days_in_month(month.month);
+    progress.units = units;
+    if (progress.units.total < 0) {
+        progress.units.total = 0;
+        for (const YearMonth month : months) {
+            progress.units.total += days_in_month(month.month);
+        }
     }
+}
+
+std::int64_t months_failed(Progress& progress) {
+    const std::lock_guard<std::mutex> held(progress.lock);
+    return progress.counts.failed;
 }

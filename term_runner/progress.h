@@ -19,27 +19,39 @@
 
 #include "run_input.h"
 
+// What the progress line counts: images (by default) or days written, with
+// the bytes of each where they are all alike, for a rate in MB/s.
+struct ProgressUnits {
+    const char* items = "images";
+    std::int64_t total = -1;  // how many in all; -1 for one a day of the months
+    std::uint64_t each = 0;   // bytes of one; 0 where each has its own (PNG)
+};
+
+// The progress of a run, shared by its workers. Set up by start_progress()
+// and kept by the calls below; nothing else reads or writes its counts.
 struct Progress {
     using Clock = std::chrono::steady_clock;
+
+    // The clock, and when the run started: a test sets its own.
+    std::function<Clock::time_point()> now = [] { return Clock::now(); };
+    Clock::time_point start = Clock::now();
 
     std::ostream* errors = nullptr;
     bool terminal = false;  // rewrite one line in place
     int width = 0;          // columns of the terminal; 0 for unknown, taken as 80
+    ProgressUnits units;
     std::int64_t months_total = 0;
-    std::int64_t images_total = 0;
-    std::uint64_t image_bytes = 0;  // bytes of one image; 0 where each has its own (PNG)
-    const char* items = "images";   // what the line counts: images, or days written
-    std::function<Clock::time_point()> now = [] { return Clock::now(); };
-    Clock::time_point start = Clock::now();  // of the run, for the summary
 
-    std::mutex lock;  // guards everything below, and the lines printed
-    std::int64_t months_done = 0;
-    std::int64_t images_done = 0;   // drawn, and found up to date
-    std::int64_t images_drawn = 0;  // drawn in this run
-    Clock::time_point first_drawn;  // when the first image of this run was drawn
-    std::int64_t drawn = 0;         // months
-    std::int64_t up_to_date = 0;
-    std::int64_t failed = 0;
+    std::mutex lock;  // guards the counts and the lines printed
+    struct Counts {
+        std::int64_t months_done = 0;
+        std::int64_t images_done = 0;   // drawn, and found up to date
+        std::int64_t images_drawn = 0;  // drawn in this run
+        Clock::time_point first_drawn;  // when the first image of this run was drawn
+        std::int64_t drawn = 0;         // months
+        std::int64_t up_to_date = 0;
+        std::int64_t failed = 0;
+    } counts;
     std::string shown;  // the progress line on the terminal now
 };
 
@@ -47,7 +59,10 @@ struct Progress {
 // within `terminal_width` columns on a terminal (0 for a width unknown), in
 // plain lines where `terminal_width` is negative.
 void start_progress(Progress& progress, std::ostream& errors, int terminal_width,
-                    const std::vector<YearMonth>& months);
+                    const std::vector<YearMonth>& months, const ProgressUnits& units = {});
+
+// How many months have failed so far.
+std::int64_t months_failed(Progress& progress);
 
 // How a month of the run ended.
 enum class MonthEnd { drawn, up_to_date, failed };

@@ -166,7 +166,7 @@ bool open_term_month(DischargeFile& data, const TermSelection& selection, YearMo
     return true;
 }
 
-std::string cannot_open(YearMonth month, const std::string& reason) {
-    return discharge_file_name(month.year, month.month) + ": Daily discharge data cannot open. (" +
-           reason + ")";
+Failure month_unreadable(YearMonth month, const std::string& reason) {
+    return {discharge_file_name(month.year, month.month), "Daily discharge data cannot open.",
+            reason};
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "failure.h"
 #include "run_input.h"
 
 // The month of "YYYY-MM" (a year of four digits, a month of two, 01 to 12),
@@ -48,6 +49,6 @@ std::uint64_t values_of_month(const TermSelection& selection, YearMonth month);
 
 // "<file>: Daily discharge data cannot open. (<reason>)", the failure of a
 // month that open_term_month() refused.
-std::string cannot_open(YearMonth month, const std::string& reason);
+Failure month_unreadable(YearMonth month, const std::string& reason);
 
 #endif  // DISCHARGE_TERM_RUNNER_TERM_MONTHS_H

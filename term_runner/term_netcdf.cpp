@@ -369,7 +369,7 @@ bool every_month_readable(const TermSelection& selection, bool leap_day, std::os
                      " bytes";
         }
         if (!readable) {
-            errors << cannot_open(month, reason) << std::endl;
+            errors << failure_text(month_unreadable(month, reason)) << std::endl;
             whole = false;
         }
     }
@@ -425,10 +425,9 @@ int run_term_netcdf(const std::string& from, const std::string& to, const Netcdf
     // compressed and written straight out, never held partly filled.
     std::vector<float> values(chunk_days * cells);
     Progress progress;
-    start_progress(progress, errors, terminal_width, selection->months);
-    progress.items = "days";
-    progress.images_total = static_cast<std::int64_t>(days);
-    progress.image_bytes = cells * sizeof(float);
+    start_progress(
+        progress, errors, terminal_width, selection->months,
+        {.items = "days", .total = static_cast<std::int64_t>(days), .each = cells * sizeof(float)});
     std::string reason;
     bool month_failed = false;
     bool written = false;
@@ -468,7 +467,7 @@ int run_term_netcdf(const std::string& from, const std::string& to, const Netcdf
             written = written && !month_failed;
             note_month(progress, month_label(month), written ? MonthEnd::drawn : MonthEnd::failed,
                        written        ? "written"
-                       : month_failed ? cannot_open(month, reason)
+                       : month_failed ? failure_text(month_unreadable(month, reason))
                                       : output + ": " + reason);
         }
         // After a failed write (a full disk) the HDF5 library cannot be

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "output_file.h"
+#include "output_names.h"
 
 namespace {
 
@@ -84,15 +85,6 @@ std::optional<GridCell> parse_cell(const std::string& text) {
     return cell;
 }
 
-std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell) {
-    char name[128];
-    std::snprintf(name, sizeof name, "./%04d%02d-%04d%02d-%d-%d_discharge",
-                  static_cast<int>(first.year), static_cast<int>(first.month),
-                  static_cast<int>(last.year), static_cast<int>(last.month),
-                  static_cast<int>(cell.column), static_cast<int>(cell.row));
-    return name;
-}
-
 int run_term_series(const std::string& from, const std::string& to,
                     const std::vector<GridCell>& cells, const SeriesRequest& request,
                     std::ostream& errors) {
@@ -111,7 +103,7 @@ int run_term_series(const std::string& from, const std::string& to,
         std::string reason;
         const bool read = read_month_series(*selection, month, cells, series, reason);
         if (!read) {
-            errors << cannot_open(month, reason) << std::endl;
+            errors << failure_text(month_unreadable(month, reason)) << std::endl;
             ++missing;
         }
         const std::int32_t days = days_in_month(month.month);

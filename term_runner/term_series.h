@@ -14,10 +14,6 @@
 // The cell of "C,R" (column and row, each from 1), or nullopt.
 std::optional<GridCell> parse_cell(const std::string& text);
 
-// "./%04d%02d-%04d%02d-%d-%d_discharge" filled with the first and the last
-// month and the cell: the name of its series without ".dat" or ".csv".
-std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell);
-
 // Whether every cell lies in the grid; names the first that does not on
 // `errors` as a usage error if not.
 bool cells_in_grid(const std::vector<GridCell>& cells, const RunParameters& grid,

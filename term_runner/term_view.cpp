@@ -9,6 +9,7 @@
 
 #include "legend.h"
 #include "month_record.h"
+#include "output_names.h"
 #include "png_image.h"
 #include "progress.h"
 #include "term_series.h"
@@ -17,10 +18,6 @@ namespace {
 
 // Format of the data scripts: raised when the page reads them otherwise.
 constexpr int VIEW_DATA_VERSION = 1;
-
-std::string month_script_name(YearMonth month) {
-    return "./view/data/" + month_label(month) + ".js";
-}
 
 std::string data_uri(std::string_view png) {
     return "data:image/png;base64," + base64(png);
@@ -52,7 +49,7 @@ bool write_month_script(const TermSelection& selection, YearMonth month, ValueRa
     DischargeFile data;
     std::string reason;
     if (!open_term_month(data, selection, month, reason)) {
-        detail = cannot_open(month, reason);
+        detail = failure_text(month_unreadable(month, reason));
         return false;
     }
     const std::optional<std::string> legend = encode_png_picture(draw_legend(range));
@@ -142,7 +139,7 @@ std::string term_script(const TermSelection& selection, const ViewRequest& reque
         const bool read = read_month_series(selection, month, request.cells, series, reason);
         if (!read) {
             if (!named.contains(month_label(month))) {
-                errors << cannot_open(month, reason) << std::endl;
+                errors << failure_text(month_unreadable(month, reason)) << std::endl;
             }
             whole = false;
         }
@@ -217,8 +214,12 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
         }
         term_range = *found;
     }
-    if (!make_output_folder("view", errors) || !make_output_folder("view/data", errors)) {
-        return 1;
+    for (const char* folder : {VIEW_FOLDER, VIEW_DATA_FOLDER}) {
+        std::string reason;
+        if (!make_output_folder(folder, reason)) {
+            errors << failure_text({folder, "Image output file cannot open.", reason}) << std::endl;
+            return 1;
+        }
     }
     // What a killed run left: temporaries no process holds, made before this
     // run started.
@@ -252,9 +253,14 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
             if (request.range.kind == RangeChoice::month) {
                 DischargeFile file;
                 std::string reason;
+                Failure failure = month_unreadable(month, reason);
                 range = open_term_month(file, *selection, month, reason)
-                            ? month_own_range(*selection, month, file, detail)
-                            : (detail = cannot_open(month, reason), std::nullopt);
+                            ? month_own_range(*selection, month, file, failure)
+                            : std::nullopt;
+                if (!range) {
+                    failure.reason = failure.reason.empty() ? reason : failure.reason;
+                    detail = failure_text(failure);
+                }
             }
             if (range) {
                 const std::string key = month_key(month, *range, grid, data);
@@ -285,5 +291,5 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
                << std::endl;
         return 1;
     }
-    return progress.failed > 0 || !whole ? 1 : 0;
+    return months_failed(progress) > 0 || !whole ? 1 : 0;
 }

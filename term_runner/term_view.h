@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cell_series.h"
-#include "term_images.h"
+#include "term_range.h"
 
 // The page's own files, kept as sources of their own and built into the
 // program: index.html, view.js and view.css.

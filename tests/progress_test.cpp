@@ -18,14 +18,10 @@ std::string three_months(bool terminal, int width, std::uint64_t image_bytes = 1
     Progress::Clock::time_point clock{};
     std::ostringstream out;
     Progress progress;
-    progress.errors = &out;
-    progress.terminal = terminal;
-    progress.width = width;
     progress.now = [&clock] { return clock; };
     progress.start = clock;
-    progress.months_total = 3;
-    progress.images_total = 90;
-    progress.image_bytes = image_bytes;
+    start_progress(progress, out, terminal ? width : -1, {{2019, 7}, {2019, 8}, {2019, 9}},
+                   {.items = "images", .total = 90, .each = image_bytes});
 
     note_kept(progress, 30);
     note_month(progress, "201907", MonthEnd::up_to_date, "up to date");

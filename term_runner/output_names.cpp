@@ -1,0 +1,58 @@
+#include "output_names.h"
+
+#include <cstdio>
+
+#include "month_drawing.h"
+#include "term_months.h"
+
+const char* format_name(ImageFormat format) {
+    return format == ImageFormat::png ? "png" : "ppm";
+}
+
+MonthOutputNames month_output_names(YearMonth month, ImageFormat format) {
+    const std::string label = month_label(month);
+    const std::string folder = std::string(IMAGE_FOLDER) + "/";
+    MonthOutputNames names;
+    for (std::int32_t day = 1; day <= days_in_month(month.month); ++day) {
+        // discharge_image's name, with the format's extension.
+        std::string name = image_file_name(month.year, month.month, day);
+        names.images.push_back(name.replace(name.size() - 3, 3, format_name(format)));
+    }
+    names.legend = folder + "legend_" + label + "." + format_name(format);
+    names.record = folder + label + "_range.txt";
+    names.lock = folder + "." + label + ".lock";
+    return names;
+}
+
+bool is_output_of(YearMonth month, const std::string& name) {
+    const std::string path = std::string(IMAGE_FOLDER) + "/" + name;
+    for (const ImageFormat format : {ImageFormat::ppm, ImageFormat::png}) {
+        const MonthOutputNames names = month_output_names(month, format);
+        for (const std::string& image : names.images) {
+            if (path == image) {
+                return true;
+            }
+        }
+        if (path == names.legend || path == names.record) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string month_script_name(YearMonth month) {
+    return std::string(VIEW_DATA_FOLDER) + "/" + month_label(month) + ".js";
+}
+
+std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell) {
+    char name[128];
+    std::snprintf(name, sizeof name, "./%04d%02d-%04d%02d-%d-%d_discharge",
+                  static_cast<int>(first.year), static_cast<int>(first.month),
+                  static_cast<int>(last.year), static_cast<int>(last.month),
+                  static_cast<int>(cell.column), static_cast<int>(cell.row));
+    return name;
+}
+
+std::string netcdf_file_name(YearMonth first, YearMonth last) {
+    return "./" + month_label(first) + "-" + month_label(last) + "_discharge.nc";
+}

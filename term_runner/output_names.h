@@ -1,0 +1,66 @@
+// Every file name that discharge_term writes, from one place: a month's
+// images, legend, record and lock under ./image/, the view page's files under
+// ./view/, the cells' series and the NetCDF file in the output directory.
+#ifndef DISCHARGE_TERM_RUNNER_OUTPUT_NAMES_H
+#define DISCHARGE_TERM_RUNNER_OUTPUT_NAMES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cell_series.h"
+#include "run_input.h"
+
+// The formats images are written in: binary PPM (P6), which any program
+// reads without a library, or PNG, many times smaller.
+enum class ImageFormat { ppm, png };
+
+// "ppm" or "png", the formats' names and their files' extensions.
+const char* format_name(ImageFormat format);
+
+// The folder of the images, "./image", and that of the view page, "./view".
+inline constexpr const char* IMAGE_FOLDER = "./image";
+inline constexpr const char* VIEW_FOLDER = "./view";
+inline constexpr const char* VIEW_DATA_FOLDER = "./view/data";
+
+// The files of one month under ./image/.
+struct MonthOutputNames {
+    // "./image/%04d%02d_%4d_discharge.ppm" (or ".png") a day, as
+    // discharge_image names them: the day right-aligned in four characters.
+    std::vector<std::string> images;
+    // "./image/legend_YYYYMM.ppm" (".png"): the legend of the range the images
+    // were drawn with. Not a name that "YYYYMM_*", a month's images, matches.
+    std::string legend;
+    // "./image/YYYYMM_range.txt": the record of the month's images, its first
+    // line the range they were drawn with.
+    std::string record;
+    // "./image/.YYYYMM.lock": the file locked while the month is drawn. It
+    // stays.
+    std::string lock;
+};
+
+// The names of `month`'s outputs in `format`.
+MonthOutputNames month_output_names(YearMonth month, ImageFormat format);
+
+// Whether `name`, a file name in ./image/ (without the folder), is one of
+// the outputs of `month` in either format: its images, its legend or its
+// record.
+bool is_output_of(YearMonth month, const std::string& name);
+
+// "./view/data/YYYYMM.js": the view page's script of a month.
+std::string month_script_name(YearMonth month);
+
+// "./view/data/term.js": the view page's script of the term, and the lock
+// file that one run at a time holds while it writes the page.
+inline constexpr const char* TERM_SCRIPT_NAME = "./view/data/term.js";
+inline constexpr const char* VIEW_LOCK_NAME = "./view/.lock";
+
+// "./%04d%02d-%04d%02d-%d-%d_discharge" filled with the first and the last
+// month and the cell: the name of its series without ".dat" or ".csv".
+std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell);
+
+// "./YYYYMM-YYYYMM_discharge.nc": the NetCDF file of the months from
+// `first` to `last`.
+std::string netcdf_file_name(YearMonth first, YearMonth last);
+
+#endif  // DISCHARGE_TERM_RUNNER_OUTPUT_NAMES_H

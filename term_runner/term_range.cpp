@@ -1,0 +1,116 @@
+#include "term_range.h"
+
+#include <charconv>
+#include <cstdio>
+#include <ostream>
+#include <sstream>
+
+namespace {
+
+// A value typed as the dialogue reads it, the whole text and nothing else.
+std::optional<float> typed_value(const std::string& text) {
+    std::istringstream in(text);
+    float value = 0.0F;
+    if (!(in >> value) || in.peek() != std::istringstream::traits_type::eof()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::optional<RangeChoice> parse_range_choice(const std::string& text) {
+    if (text == "term") {
+        return RangeChoice{RangeChoice::term, {}};
+    }
+    if (text == "month") {
+        return RangeChoice{RangeChoice::month, {}};
+    }
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::optional<float> minimum = typed_value(text.substr(0, comma));
+    const std::optional<float> maximum = typed_value(text.substr(comma + 1));
+    if (!minimum || !maximum || *minimum >= *maximum) {
+        return std::nullopt;
+    }
+    return RangeChoice{RangeChoice::typed, {.maximum = *maximum, .minimum = *minimum}};
+}
+
+std::string range_text(ValueRange range) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.9g,%.9g", static_cast<double>(range.minimum),
+                  static_cast<double>(range.maximum));
+    return text;
+}
+
+std::string shortest_text(float value) {
+    char text[64];
+    const std::to_chars_result written = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, written.ptr);
+}
+
+std::optional<ValueRange> month_own_range(const TermSelection& selection, YearMonth month,
+                                          DischargeFile& data, Failure& failure) {
+    const ValueRange range = find_value_range(data, values_of_month(selection, month));
+    close_discharge_file(data);
+    if (range.minimum >= range.maximum) {
+        failure = {"", "Maximun discharge <= Minimum discharge!", ""};
+        return std::nullopt;
+    }
+    std::string reason;
+    if (!open_term_month(data, selection, month, reason)) {
+        failure = month_unreadable(month, reason);
+        return std::nullopt;
+    }
+    return range;
+}
+
+std::optional<ValueRange> find_term_range(const TermSelection& selection, std::ostream& errors) {
+    ValueRange range = RANGE_SEARCH_START;
+    bool whole = true;
+    for (const YearMonth month : selection.months) {
+        DischargeFile data;
+        std::string reason;
+        const bool opened = open_term_month(data, selection, month, reason);
+        if (opened) {
+            range =
+                widen_value_range(range, find_value_range(data, values_of_month(selection, month)));
+        }
+        // A pipe may still run short while it is read.
+        if (opened && data.failed) {
+            reason = "it ended before the month did";
+        }
+        if (!opened || data.failed) {
+            errors << failure_text(month_unreadable(month, reason)) << std::endl;
+            whole = false;
+        }
+    }
+    if (!whole) {
+        errors << "The range of the term needs every month of it: narrow the selection with "
+                  "--from and --to, or give the range with --range."
+               << std::endl;
+        return std::nullopt;
+    }
+    if (range.minimum >= range.maximum) {
+        errors << "Maximun discharge <= Minimum discharge!" << std::endl;
+        return std::nullopt;
+    }
+    return range;
+}
+
+int run_term_range(const std::string& from, const std::string& to, std::ostream& out,
+                   std::ostream& errors) {
+    int status = 0;
+    const std::optional<TermSelection> selection = select_term(from, to, errors, status);
+    if (!selection) {
+        return status;
+    }
+    const std::optional<ValueRange> range = find_term_range(*selection, errors);
+    if (!range) {
+        return 1;
+    }
+    out << range_text(*range) << std::endl;
+    return 0;
+}

@@ -1,0 +1,52 @@
+// The colour range of a term's pictures: the whole selection's, each
+// month's own, or a typed one; the `range` subcommand that prints the
+// selection's; and the texts ranges are written in.
+#ifndef DISCHARGE_TERM_RUNNER_TERM_RANGE_H
+#define DISCHARGE_TERM_RUNNER_TERM_RANGE_H
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "failure.h"
+#include "term_months.h"
+#include "value_range.h"
+
+// How the colour range of the pictures is chosen.
+struct RangeChoice {
+    enum Kind { term, month, typed } kind = term;
+    ValueRange typed_range{};  // for `typed`
+};
+
+// "term", "month" or "MIN,MAX" (each read as the dialogue reads a typed
+// value, the minimum below the maximum), or nullopt.
+std::optional<RangeChoice> parse_range_choice(const std::string& text);
+
+// "MIN,MAX" with nine significant digits, enough to read back the very same
+// floats: the first line of a month's record, and what `range` prints.
+std::string range_text(ValueRange range);
+
+// The shortest decimal text that reads back as the very same float
+// ("0.008", not "0.00800000038"), for what people read.
+std::string shortest_text(float value);
+
+// The range of the whole selection, found as discharge_image finds a month's
+// and widened month after month. Returns nullopt after naming on `errors`
+// every month whose file is missing or not the month's size, or after
+// "Maximun discharge <= Minimum discharge!".
+std::optional<ValueRange> find_term_range(const TermSelection& selection, std::ostream& errors);
+
+// The month's own range, as discharge_image finds it, from `data` opened by
+// open_term_month() and opened again for the drawing pass. Nullopt with
+// `failure` set where the month has none or cannot be opened again.
+std::optional<ValueRange> month_own_range(const TermSelection& selection, YearMonth month,
+                                          DischargeFile& data, Failure& failure);
+
+// Prints the selection's range as range_text() and a line end on `out`.
+// Returns the exit status: 0, 1 when a month cannot be read or there is no
+// range, 2 for a selection outside the term; nothing is printed on `out`
+// unless the range was found.
+int run_term_range(const std::string& from, const std::string& to, std::ostream& out,
+                   std::ostream& errors);
+
+#endif  // DISCHARGE_TERM_RUNNER_TERM_RANGE_H

@@ -1,0 +1,25 @@
+// Work shared out between threads: one worker per thread, each taking the
+// next item as it is free.
+#ifndef DISCHARGE_TERM_RUNNER_WORKER_POOL_H
+#define DISCHARGE_TERM_RUNNER_WORKER_POOL_H
+
+#include <functional>
+#include <thread>
+
+// Starts a thread running `work`; throws std::system_error where the system
+// gives no thread. run_workers() starts its threads through one of these.
+using ThreadStarter = std::function<std::jthread(std::function<void()> work)>;
+
+// std::jthread's own start.
+std::jthread start_thread(std::function<void()> work);
+
+// Runs `work(worker)` for workers 0 to `count` - 1, each on a thread of its
+// own, and returns once all have ended. Where the system gives fewer threads
+// than asked for, the work is left to the workers that did start, and where
+// it gives none, worker 0 runs on the calling thread. Returns the number of
+// workers that ran, with `reason` set to the system's words when it is fewer
+// than `count`.
+unsigned run_workers(unsigned count, const std::function<void(unsigned worker)>& work,
+                     std::string& reason, const ThreadStarter& start = start_thread);
+
+#endif  // DISCHARGE_TERM_RUNNER_WORKER_POOL_H
