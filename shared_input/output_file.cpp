@@ -214,6 +214,7 @@ constexpr ErrnoError ERRNO_ERRORS[] = {
     {EFBIG, CommonError::file_too_large},
     {ELOOP, CommonError::link_loop},
     {EBUSY, CommonError::busy},
+    {EAGAIN, CommonError::try_again},
 };
 
 // The words of each common error, in the order of CommonError, as the GNU C
@@ -238,9 +239,10 @@ constexpr const char* COMMON_WORDS[] = {
     "File too large",
     "Too many levels of symbolic links",
     "Device or resource busy",
+    "Resource temporarily unavailable",
 };
 
-static_assert(std::size(COMMON_WORDS) == static_cast<std::size_t>(CommonError::busy) + 1,
+static_assert(std::size(COMMON_WORDS) == static_cast<std::size_t>(CommonError::try_again) + 1,
               "words for every common error");
 
 }  // namespace

@@ -90,6 +90,7 @@ enum class CommonError {
     file_too_large,
     link_loop,
     busy,
+    try_again,
 };
 
 // The fixed words of a common error; null for `other`.

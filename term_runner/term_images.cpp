@@ -430,14 +430,14 @@ void draw_months(const MonthJob& job, std::vector<Worker>& workers) {
             note_month(job.progress, month_label(month), end, detail);
         }
     };
-    std::string reason;
-    const unsigned started = run_workers(static_cast<unsigned>(workers.size()), work, reason);
-    if (started < workers.size()) {
+    const auto fewer = [&job, &workers](unsigned started, const std::string& reason) {
         print_line(job.progress, "Only " + std::to_string(started) + " of " +
                                      std::to_string(workers.size()) +
-                                     " workers could be started (" + reason + "): drawn with " +
-                                     std::to_string(started) + ".");
-    }
+                                     " workers could be started (" + reason +
+                                     "): the months are drawn by " + std::to_string(started) +
+                                     ".");
+    };
+    run_workers(static_cast<unsigned>(workers.size()), work, fewer);
 }
 
 // A canvas for each worker; false after saying so if memory runs short.

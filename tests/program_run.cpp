@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -312,6 +313,30 @@ ProcessResult run_program_with(const std::string& program,
                                const std::vector<std::string>& arguments,
                                const std::filesystem::path& directory) {
     return finish_program(start_program_with(program, arguments, directory));
+}
+
+std::string why_no_process_limit() {
+    if (PROGRAMS_RUN_ON_WINDOWS) {
+        return "wine's own threads and server count against a process limit too";
+    }
+    if (geteuid() != 0) {
+        return "only root can run the program as another user";
+    }
+    if (std::system("setpriv --version >/dev/null 2>&1 && prlimit --version >/dev/null 2>&1") !=
+        0) {
+        return "util-linux's setpriv and prlimit are not installed";
+    }
+    return "";
+}
+
+ProcessResult run_program_with_one_process(const std::string& program,
+                                           const std::vector<std::string>& arguments,
+                                           const std::filesystem::path& directory) {
+    std::vector<std::string> command = command_of(
+        program,
+        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "prlimit", "--nproc=1"});
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return finish_program(start_command(command, directory, "", true));
 }
 
 ProcessResult run_program_until_output(const std::string& program,

@@ -129,6 +129,18 @@ ProcessResult run_program_gated(const std::string& program, const std::filesyste
                                 const std::string& first, const std::function<void()>& before_rest,
                                 const std::string& rest);
 
+// Why run_program_with_one_process() cannot work here, or empty if it can:
+// it needs root, to run the program as another user, and util-linux's
+// setpriv and prlimit.
+std::string why_no_process_limit();
+
+// As run_program_with(), but as the user nobody with a limit of one process
+// for that user (RLIMIT_NPROC): the program can start no thread. `directory`
+// and what the program reads and writes must be open to every user.
+ProcessResult run_program_with_one_process(const std::string& program,
+                                           const std::vector<std::string>& arguments,
+                                           const std::filesystem::path& directory);
+
 // Why run_program_on_full_disk() cannot work here, or empty if it can: it
 // needs user and mount namespaces, which some machines do not allow.
 std::string why_no_full_disk();

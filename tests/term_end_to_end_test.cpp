@@ -432,6 +432,32 @@ TEST_F(TermRun, TwoWorkersInterruptedLeaveNoTemporary) {
     }
 }
 
+// A system that gives no thread (here: one process for the user) leaves the
+// months to the workers that started, or to the program's own thread: the
+// same images, and a line that says so.
+TEST_F(TermRun, WorkersThatCannotStartLeaveTheirMonthsToTheOthers) {
+    if (const std::string why = why_no_process_limit(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    ASSERT_EQ(term({"images", "--range", "0,3000"}).status, 0);
+    const std::map<std::string, std::string> expected = term_images();
+    std::filesystem::remove_all(image_dir_);
+    for (const std::filesystem::path& folder : {tree_.root, tree_.output}) {
+        std::filesystem::permissions(folder, std::filesystem::perms::all);
+    }
+    std::vector<std::string> arguments = {"images", "--range", "0,3000", "--jobs", "4"};
+    arguments.insert(arguments.end(), SELECTION.begin(), SELECTION.end());
+    const ProcessResult result =
+        run_program_with_one_process(DISCHARGE_TERM_PATH, arguments, tree_.output);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_TRUE(result.errors.starts_with(
+        "Only 1 of 4 workers could be started (Resource temporarily unavailable): the months "
+        "are drawn by 1.\n"))
+        << result.errors;
+    EXPECT_EQ(summary_of(result.errors), "4 drawn, 0 up to date, 0 failed");
+    EXPECT_TRUE(term_images() == expected);
+}
+
 TEST_F(TermRun, RecordIsCheckedAgainstTheDataAndTheImages) {
     const std::vector<std::string> arguments = {"images", "--range", "0,3000", "--jobs", "1"};
     ASSERT_EQ(term(arguments).status, 0);
