@@ -173,10 +173,22 @@ std::optional<std::uint64_t> raster_bytes(std::int32_t ncols, std::int32_t nrows
 
 std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows,
                                          std::uint32_t scale) {
-    // The raster at the largest scale bounds the cell count and a block of
-    // pixel rows at any, so no size below overflows.
-    const std::optional<std::uint64_t> raster = raster_bytes(ncols, nrows, IMAGE_SCALE_MAX);
-    if (!raster || !valid_scale(scale) || *raster > std::numeric_limits<std::size_t>::max()) {
+    // What is allocated must be counted in this machine's sizes: the values
+    // and levels of a day, and a pixel row at the scale drawn (with room for
+    // the last cell's copy and alignment). The image itself is written a
+    // batch of rows at a time and never held whole, so it may be larger than
+    // memory can count, as on 32-bit systems.
+    if (ncols < 0 || nrows < 0 || !valid_scale(scale)) {
+        return std::nullopt;
+    }
+    const std::optional<std::uint64_t> value_bytes = checked_product(
+        checked_product(static_cast<std::uint64_t>(ncols), static_cast<std::uint64_t>(nrows))
+            .value_or(std::numeric_limits<std::uint64_t>::max()),
+        sizeof(float));
+    const std::uint64_t row_bytes =
+        static_cast<std::uint64_t>(ncols) * scale * PIXEL_BYTES + sizeof(CellRow) + 64;
+    if (!value_bytes || *value_bytes > std::numeric_limits<std::size_t>::max() ||
+        row_bytes > std::numeric_limits<std::size_t>::max()) {
         return std::nullopt;
     }
     const std::size_t cells = static_cast<std::size_t>(ncols) * static_cast<std::size_t>(nrows);

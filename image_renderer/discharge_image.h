@@ -51,8 +51,9 @@ struct DayCanvas {
 };
 
 // Allocates the canvas for an ncols x nrows grid drawn at `scale`. Returns
-// nullopt when memory runs out, the scale is out of bounds, or the image
-// would be too large to count in 64 bits at the largest scale.
+// nullopt when memory runs out, the scale is out of bounds, or a day's grid
+// or a pixel row at that scale cannot be counted in this machine's sizes.
+// The image is never held whole: it may be larger than memory.
 std::optional<DayCanvas> make_day_canvas(std::int32_t ncols, std::int32_t nrows,
                                          std::uint32_t scale = BLOCK_SIZE);
 

@@ -269,3 +269,29 @@ TEST(RasterBytes, SeventyFiveBytesPerCellCheckedFor64Bits) {
     EXPECT_EQ(raster_bytes(INT32_LIMIT, INT32_LIMIT), std::nullopt);
     EXPECT_FALSE(make_day_canvas(INT32_LIMIT, INT32_LIMIT));
 }
+
+// A canvas holds a day's values and levels and a batch of pixel rows at the
+// scale drawn, never the image: a grid whose image at a large scale is more
+// than 4 GiB (more than 32-bit systems count) is drawn at any scale where
+// its day fits in memory.
+TEST(DayCanvas, SizedForTheScaleDrawnNotTheLargest) {
+    const struct {
+        std::int32_t ncols;
+        std::int32_t nrows;
+        std::uint32_t scale;
+    } cases[] = {
+        {4000, 4000, 1},   // 48 MB of image; 4.8 GB at scale 10
+        {4000, 4000, 5},   // 1.2 GB of image
+        {3800, 3800, 10},  // 4.3 GB of image
+    };
+    for (const auto& c : cases) {
+        const std::optional<DayCanvas> canvas = make_day_canvas(c.ncols, c.nrows, c.scale);
+        ASSERT_TRUE(canvas) << c.ncols << " x " << c.nrows << " at " << c.scale;
+        EXPECT_EQ(canvas->values.size(), static_cast<std::size_t>(c.ncols) * c.nrows);
+        EXPECT_EQ(canvas->scale, c.scale);
+        EXPECT_GE(canvas->pixel_rows.size(), static_cast<std::size_t>(c.ncols) * c.scale * 3);
+    }
+    // A day that cannot be counted, or not held.
+    EXPECT_FALSE(make_day_canvas(INT32_LIMIT, INT32_LIMIT, 1));
+    EXPECT_FALSE(make_day_canvas(-1, 5, 1));
+}
