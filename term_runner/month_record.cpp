@@ -26,9 +26,14 @@ std::optional<FileStamp> stamp_of(const std::string& path) {
 
 std::string month_record_text(const MonthRecord& record) {
     std::ostringstream text;
-    text << record.range << "\ngrid " << record.ncols << ' ' << record.nrows << "\ndata "
-         << record.data.bytes << ' ' << record.data.modified << "\nimages " << record.format << ' '
-         << record.scale << ' ' << record.image_bytes << '\n';
+    text << record.range << "\ngrid " << record.ncols << ' ' << record.nrows << "\ndata ";
+    if (record.data) {
+        text << record.data->bytes << ' ' << record.data->modified;
+    } else {
+        text << "none";
+    }
+    text << "\nimages " << record.format << ' ' << record.scale << ' ' << record.image_bytes
+         << '\n';
     for (std::size_t day = 0; day < record.days.size(); ++day) {
         if (record.days[day]) {
             text << "day " << day + 1 << ' ' << record.days[day]->bytes << ' '
@@ -66,9 +71,12 @@ bool read_line(const std::string& text, MonthRecord& record, std::int32_t day_co
     }
     if (key == "data") {
         ++required;
-        const std::optional<FileStamp> stamp = read_stamp(line);
-        record.data = stamp.value_or(FileStamp{});
-        return stamp.has_value();
+        if (text == "data none") {
+            record.data.reset();
+            return true;
+        }
+        record.data = read_stamp(line);
+        return record.data.has_value();
     }
     if (key == "images") {
         ++required;
@@ -115,9 +123,9 @@ std::optional<MonthRecord> parse_month_record(const std::string& text, std::int3
 }
 
 bool same_drawing(const MonthRecord& a, const MonthRecord& b) {
-    return a.range == b.range && a.ncols == b.ncols && a.nrows == b.nrows && a.data == b.data &&
-           a.format == b.format && a.scale == b.scale && a.image_bytes == b.image_bytes &&
-           a.days.size() == b.days.size();
+    return a.range == b.range && a.ncols == b.ncols && a.nrows == b.nrows && a.data && b.data &&
+           *a.data == *b.data && a.format == b.format && a.scale == b.scale &&
+           a.image_bytes == b.image_bytes && a.days.size() == b.days.size();
 }
 
 std::optional<MonthRecord> read_month_record(const std::string& path, std::int32_t day_count) {

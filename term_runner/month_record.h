@@ -5,7 +5,9 @@
 // Its first line is the colour range, "MIN,MAX" (scripts read it); the lines
 // after it are "key values...":
 //   grid NCOLS NROWS           the grid of param.dat
-//   data BYTES MODIFIED        the monthly file drawn from
+//   data BYTES MODIFIED        the monthly file drawn from; "data none" for
+//                              one that cannot be stamped (a pipe), which
+//                              is never the same again
 //   images FORMAT SCALE BYTES  the image format, pixels per cell side, bytes
 //                              of each image
 //   day D BYTES MODIFIED       an image complete under its name, one line a
@@ -35,9 +37,9 @@ struct MonthRecord {
     std::string range;  // "MIN,MAX", as range_text() writes it
     std::int32_t ncols = 0;
     std::int32_t nrows = 0;
-    FileStamp data;              // the monthly file
-    std::string format = "ppm";  // of the images
-    std::int32_t scale = 5;      // pixels per cell side
+    std::optional<FileStamp> data;  // the monthly file; none for one not stamped
+    std::string format = "ppm";     // of the images
+    std::int32_t scale = 5;         // pixels per cell side
     std::uint64_t image_bytes = 0;
     std::vector<std::optional<FileStamp>> days;  // one per day of the month, set once drawn
     std::optional<FileStamp> legend;             // set once written
@@ -51,7 +53,8 @@ std::string month_record_text(const MonthRecord& record);
 std::optional<MonthRecord> parse_month_record(const std::string& text, std::int32_t day_count);
 
 // Whether two records describe the same drawing: range, grid, monthly file
-// and images alike, whatever was drawn of it.
+// and images alike, whatever was drawn of it. A drawing from a monthly file
+// that was not stamped is like no other.
 bool same_drawing(const MonthRecord& a, const MonthRecord& b);
 
 // The record at `path`, or nullopt where there is none that parses.

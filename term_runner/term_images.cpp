@@ -82,7 +82,7 @@ std::uint64_t fixed_image_bytes(const RunParameters& grid, const ImagesRequest& 
 // The record of the drawing that `month` needs now with the colour range
 // `range` (range_text()), nothing drawn yet.
 MonthRecord drawing_needed(const MonthJob& job, YearMonth month, const std::string& range,
-                           const FileStamp& data) {
+                           const std::optional<FileStamp>& data) {
     const RunParameters& grid = job.selection.parameters;
     MonthRecord record;
     record.range = range;
@@ -288,9 +288,8 @@ MonthEnd draw_term_month(const MonthJob& job, YearMonth month, Worker& worker,
         detail = failure_text(failure);
         return MonthEnd::failed;
     }
-    MonthRecord record = drawing_to_keep(
-        job, month,
-        drawing_needed(job, month, range_text(*range), data_stamp.value_or(FileStamp{})));
+    MonthRecord record =
+        drawing_to_keep(job, month, drawing_needed(job, month, range_text(*range), data_stamp));
     const std::int64_t days = days_in_month(month.month);
     const std::int64_t kept = keep_what_is_right(record, names);
     note_kept(job.progress, kept);
@@ -335,9 +334,7 @@ std::uint64_t month_space(const MonthJob& job, YearMonth month, std::uint64_t im
                                                    : job.term_range);
     MonthRecord record = drawing_to_keep(
         job, month,
-        drawing_needed(
-            job, month, range,
-            stamp_of(discharge_file_name(month.year, month.month)).value_or(FileStamp{})));
+        drawing_needed(job, month, range, stamp_of(discharge_file_name(month.year, month.month))));
     keep_what_is_right(record, names);
     std::uint64_t needed = 0;
     for (std::size_t day = 0; day < record.days.size(); ++day) {
@@ -434,8 +431,7 @@ void draw_months(const MonthJob& job, std::vector<Worker>& workers) {
         print_line(job.progress, "Only " + std::to_string(started) + " of " +
                                      std::to_string(workers.size()) +
                                      " workers could be started (" + reason +
-                                     "): the months are drawn by " + std::to_string(started) +
-                                     ".");
+                                     "): the months are drawn by " + std::to_string(started) + ".");
     };
     run_workers(static_cast<unsigned>(workers.size()), work, fewer);
 }

@@ -24,13 +24,14 @@ std::string data_uri(std::string_view png) {
 }
 
 // The first line of a month's script: what it was made from. A script whose
-// first line is the one a month needs now is up to date.
+// first line is the one a month needs now is up to date; one made from a
+// monthly file that cannot be stamped (a pipe), "data none", never is.
 std::string month_key(YearMonth month, ValueRange range, const RunParameters& grid,
-                      const FileStamp& data) {
+                      const std::optional<FileStamp>& data) {
     return "// discharge_view " + std::to_string(VIEW_DATA_VERSION) + " " + month_label(month) +
            " range " + range_text(range) + " grid " + std::to_string(grid.ncols) + " " +
-           std::to_string(grid.nrows) + " data " + std::to_string(data.bytes) + " " +
-           std::to_string(data.modified);
+           std::to_string(grid.nrows) + " data " +
+           (data ? std::to_string(data->bytes) + " " + std::to_string(data->modified) : "none");
 }
 
 std::string first_line_of(const std::string& path) {
@@ -247,8 +248,8 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
         std::string detail;
         MonthEnd end = MonthEnd::failed;
         try {
-            const FileStamp data =
-                stamp_of(discharge_file_name(month.year, month.month)).value_or(FileStamp{});
+            const std::optional<FileStamp> data =
+                stamp_of(discharge_file_name(month.year, month.month));
             std::optional<ValueRange> range = term_range;
             if (request.range.kind == RangeChoice::month) {
                 DischargeFile file;
@@ -264,7 +265,7 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
             }
             if (range) {
                 const std::string key = month_key(month, *range, grid, data);
-                if (first_line_of(month_script_name(month)) == key) {
+                if (data && first_line_of(month_script_name(month)) == key) {
                     note_kept(progress, days_in_month(month.month));
                     detail = "up to date";
                     end = MonthEnd::up_to_date;

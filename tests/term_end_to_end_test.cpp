@@ -458,6 +458,29 @@ TEST_F(TermRun, WorkersThatCannotStartLeaveTheirMonthsToTheOthers) {
     EXPECT_TRUE(term_images() == expected);
 }
 
+// A month read from a pipe has no size nor time to be recorded: it is never
+// taken for up to date, by images nor by view.
+TEST_F(TermRun, MonthFromAPipeIsNeverUpToDate) {
+    SKIP_ON_WINDOWS("a FIFO as the monthly file");
+    const std::string november = encode_values(month_values(0, 30));
+    const std::vector<std::string> images = {"images",  "--range", "0,3000", "--from",
+                                             "2019-11", "--to",    "2019-11"};
+    const std::vector<std::string> view = {"view",    "--range", "0,3000", "--from",
+                                           "2019-11", "--to",    "2019-11"};
+    for (int run = 0; run < 2; ++run) {
+        std::filesystem::remove(tree_.output / month_file(MONTHS[0]));
+        FifoFeeder feeder(tree_.output / month_file(MONTHS[0]), november, 2);
+        const ProcessResult drawn = run_program_with(DISCHARGE_TERM_PATH, images, tree_.output);
+        EXPECT_EQ(drawn.status, 0) << drawn.errors;
+        EXPECT_EQ(summary_of(drawn.errors), "1 drawn, 0 up to date, 0 failed") << run;
+        const ProcessResult shown = run_program_with(DISCHARGE_TERM_PATH, view, tree_.output);
+        EXPECT_EQ(shown.status, 0) << shown.errors;
+        EXPECT_EQ(summary_of(shown.errors), "1 drawn, 0 up to date, 0 failed") << run;
+    }
+    const std::string record = read_text(image_dir_ / "201911_range.txt");
+    EXPECT_NE(record.find("\ndata none\n"), std::string::npos) << record;
+}
+
 TEST_F(TermRun, RecordIsCheckedAgainstTheDataAndTheImages) {
     const std::vector<std::string> arguments = {"images", "--range", "0,3000", "--jobs", "1"};
     ASSERT_EQ(term(arguments).status, 0);
