@@ -164,7 +164,26 @@ struct Options {
     NetcdfRequest netcdf;
 };
 
-int run(const CLI::App& app, const Options& options) {
+// How a run ends: its exit status, and whether the process must end at once,
+// without exit handlers (after a failed NetCDF write).
+struct Ending {
+    int status = 0;
+    bool at_once = false;
+};
+
+int terminal_width() {
+    return stderr_is_terminal() ? terminal_columns() : -1;
+}
+
+std::vector<GridCell> cells_of(const Options& options) {
+    std::vector<GridCell> cells;
+    for (const std::string& cell : options.cells) {
+        cells.push_back(*parse_cell(cell));
+    }
+    return cells;
+}
+
+Ending run(const CLI::App& app, const Options& options) {
     if (app.got_subcommand("images")) {
         const ImagesRequest request{*parse_range_choice(options.range),
                                     options.jobs,
@@ -172,34 +191,26 @@ int run(const CLI::App& app, const Options& options) {
                                     options.format == "png" ? ImageFormat::png : ImageFormat::ppm,
                                     options.scale,
                                     !options.no_space_check};
-        return run_term_images(options.from, options.to, request, std::cerr,
-                               stderr_is_terminal() ? terminal_columns() : -1);
+        return {run_term_images(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("view")) {
-        ViewRequest request{*parse_range_choice(options.range), {}};
-        for (const std::string& cell : options.cells) {
-            request.cells.push_back(*parse_cell(cell));
-        }
-        return run_term_view(options.from, options.to, request, std::cerr,
-                             stderr_is_terminal() ? terminal_columns() : -1);
+        const ViewRequest request{*parse_range_choice(options.range), cells_of(options)};
+        return {run_term_view(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("netcdf")) {
-        return run_term_netcdf(options.from, options.to, options.netcdf, std::cerr,
-                               stderr_is_terminal() ? terminal_columns() : -1);
+        const NetcdfEnd end =
+            run_term_netcdf(options.from, options.to, options.netcdf, std::cerr, terminal_width());
+        return {end.status, end.end_at_once};
     }
     if (app.got_subcommand("range")) {
-        return run_term_range(options.from, options.to, std::cout, std::cerr);
+        return {run_term_range(options.from, options.to, std::cout, std::cerr)};
     }
     if (app.got_subcommand("legend")) {
-        return run_term_legend(parse_range_choice(options.range)->typed_range, options.legend_file,
-                               std::cerr);
+        return {run_term_legend(parse_range_choice(options.range)->typed_range, options.legend_file,
+                                std::cerr)};
     }
-    std::vector<GridCell> cells;
-    for (const std::string& cell : options.cells) {
-        cells.push_back(*parse_cell(cell));
-    }
-    return run_term_series(options.from, options.to, cells, {options.csv, options.allow_gaps},
-                           std::cerr);
+    return {run_term_series(options.from, options.to, cells_of(options),
+                            {options.csv, options.allow_gaps}, std::cerr)};
 }
 
 // --from and --to, for `app` itself (before the subcommand) and for each
@@ -222,19 +233,7 @@ void add_range_option(CLI::App& app, Options& options) {
         ->check(checked_by(is_range, "term, month or MIN,MAX with MIN below MAX"));
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    install_interruption_cleanup();
-    CLI::App app("The images, cell time series and NetCDF file of a whole simulation term.",
-                 "discharge_term");
-    app.set_version_flag("--version", "discharge_term " DISCHARGE_VERSION);
-    app.footer(FOOTER);
-    app.require_subcommand(1, 1);
-    app.fallthrough();
-    Options options;
-    add_month_options(app, options);
-
+void add_images(CLI::App& app, Options& options) {
     CLI::App* images = app.add_subcommand("images", "Draw every day of the months as images");
     images->footer(std::string(IMAGES_FOOTER) + FOOTER);
     add_month_options(*images, options);
@@ -258,11 +257,15 @@ int main(int argc, char** argv) {
         ->check(checked_by(is_scale, "a whole number of pixels from 1 to 10"));
     images->add_flag("--no-space-check", options.no_space_check,
                      "Draw even where the disk may not hold the images");
+}
 
+void add_range(CLI::App& app, Options& options) {
     CLI::App* range = app.add_subcommand("range", "Print the selection's range as MIN,MAX");
     range->footer(FOOTER);
     add_month_options(*range, options);
+}
 
+void add_series(CLI::App& app, Options& options) {
     CLI::App* series = app.add_subcommand("series", "Write cells' time series over the months");
     series->footer(std::string(SERIES_FOOTER) + FOOTER);
     add_month_options(*series, options);
@@ -273,7 +276,9 @@ int main(int argc, char** argv) {
     series->add_flag("--csv", options.csv, "Also write each series as CSV");
     series->add_flag("--allow-gaps", options.allow_gaps,
                      "Write the series even where months cannot be read, their days marked");
+}
 
+void add_view(CLI::App& app, Options& options) {
     CLI::App* view = app.add_subcommand("view", "Write a page that shows the months in a browser");
     view->footer(std::string(VIEW_FOOTER) + FOOTER);
     add_month_options(*view, options);
@@ -282,7 +287,9 @@ int main(int argc, char** argv) {
                      "A cell shown with its exact series: column and row, from 1 (repeatable)")
         ->type_name("C,R")
         ->check(checked_by(is_cell, "C,R with column and row from 1"));
+}
 
+void add_netcdf(CLI::App& app, Options& options) {
     CLI::App* netcdf =
         app.add_subcommand("netcdf", "Write the months into one NetCDF file (CF-1.8)");
     netcdf->footer(NETCDF_AVAILABLE
@@ -304,7 +311,9 @@ int main(int argc, char** argv) {
                      "The file (default ./YYYYMM-YYYYMM_discharge.nc)")
         ->type_name("FILE")
         ->check(checked_by(is_not_empty, "a file name"));
+}
 
+void add_legend(CLI::App& app, Options& options) {
     CLI::App* legend = app.add_subcommand("legend", "Draw the legend of a range as a PPM or PNG");
     legend->footer(
         "\nWrites the colour scale of the range with its values, as\n"
@@ -318,7 +327,23 @@ int main(int argc, char** argv) {
         ->add_option("FILE", options.legend_file,
                      "The file to write: PNG if its name ends in .png, else PPM")
         ->required();
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+    install_interruption_cleanup();
+    CLI::App app("The images, cell time series and NetCDF file of a whole simulation term.",
+                 "discharge_term");
+    app.set_version_flag("--version", "discharge_term " DISCHARGE_VERSION);
+    app.footer(FOOTER);
+    app.require_subcommand(1, 1);
+    app.fallthrough();
+    Options options;
+    add_month_options(app, options);
+    for (const auto add : {add_images, add_range, add_series, add_view, add_netcdf, add_legend}) {
+        add(app, options);
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -333,9 +358,12 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         options.netcdf.command_line += (i > 0 ? " " : "") + shell_word(argv[i]);
     }
-    const int status =
-        run_reporting_memory(std::cerr, "Not enough memory.", [&] { return run(app, options); });
-    if (netcdf_needs_plain_exit()) {
+    Ending ending;
+    const int status = run_reporting_memory(std::cerr, "Not enough memory.", [&] {
+        ending = run(app, options);
+        return ending.status;
+    });
+    if (ending.at_once) {
         std::cout.flush();
         std::cerr.flush();
         std::_Exit(status);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "output_file.h"
+#include "output_names.h"
 #include "progress.h"
 #include "term_months.h"
 
@@ -46,9 +47,6 @@ constexpr bool COMPRESSED = true;
 constexpr bool COMPRESSED = false;
 #endif
 
-// Whether a dataset was left open after a failed write.
-bool library_left_open = false;
-
 // Chunks of this many days of the grid, in tiles of about this many cells a
 // side: a day's map reads the tiles of one time chunk, a cell's series one
 // tile of every time chunk. Measured on a year of 1200 x 1000 cells (bench
@@ -69,11 +67,15 @@ std::size_t netcdf_chunk_days() {
     return COMPRESSED ? CHUNK_DAYS : 1;
 }
 
-// A netCDF dataset, closed (and so written out) however the run ends.
+// A netCDF dataset, closed (and so written out) however the run ends, but
+// once a write or the closing failed: the HDF5 library may then crash in
+// whatever it is asked, and the file is left to the operating system to
+// close, the process to end at once.
 struct Dataset {
     int id = -1;
+    bool broken = false;
     ~Dataset() {
-        if (id >= 0) {
+        if (id >= 0 && !broken) {
             nc_close(id);
         }
     }
@@ -91,14 +93,17 @@ bool ok(int status, std::string& reason) {
 // HDF5 reports a failed write as its own error; the system's reason, a full
 // disk above all, is what the user needs: taken where the call left one of
 // the errors of writing (others may be left from the library's probing).
-void system_reason(std::string& reason) {
+// Returns whether it did: the system refused a write.
+bool system_reason(std::string& reason) {
     if (errno == ENOSPC || errno == EIO || errno == EFBIG
 #ifdef EDQUOT
         || errno == EDQUOT
 #endif
     ) {
         reason = reason_text(std::error_code(errno, std::generic_category()));
+        return true;
     }
+    return false;
 }
 
 bool put_text(int id, int variable, const char* name, const std::string& text,
@@ -139,108 +144,124 @@ std::size_t tile_side(std::size_t cells, std::size_t most) {
     return (cells + tiles - 1) / tiles;
 }
 
-// The variables of the file.
+// The dimensions and variables of the file.
 struct Layout {
-    int time = -1;
-    int discharge = -1;
-};
-
-// Defines the dimensions, variables and attributes and writes the
-// coordinates.
-bool define(int id, const TermSelection& selection, const NetcdfRequest& request, std::size_t days,
-            Layout& layout, std::string& reason) {
-    const RunParameters& grid = selection.parameters;
-    const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
-    const std::size_t nrows = static_cast<std::size_t>(grid.nrows);
     int time_dim = -1;
     int y_dim = -1;
     int x_dim = -1;
+    int time = -1;
     int y = -1;
     int x = -1;
     int lat = -1;
     int lon = -1;
+    int discharge = -1;
+};
+
+// The dimensions, and the variables of time and of the column and row
+// numbers.
+bool define_axes(int id, const TermSelection& selection, const NetcdfRequest& request,
+                 std::size_t days, Layout& layout, std::string& reason) {
+    const RunParameters& grid = selection.parameters;
     const bool located = request.cell_size.has_value();
-    const YearMonth first = selection.months.front();
-    const YearMonth last = selection.months.back();
     // Every value is written, so nothing is filled first.
-    if (!ok(nc_set_fill(id, NC_NOFILL, nullptr), reason) ||
-        !ok(nc_def_dim(id, "time", COMPRESSED ? days : NC_UNLIMITED, &time_dim), reason) ||
-        !ok(nc_def_dim(id, "y", nrows, &y_dim), reason) ||
-        !ok(nc_def_dim(id, "x", ncols, &x_dim), reason) ||
-        !ok(nc_def_var(id, "time", NC_DOUBLE, 1, &time_dim, &layout.time), reason) ||
-        !put_text(id, layout.time, "standard_name", "time", reason) ||
-        !put_text(id, layout.time, "long_name", "time", reason) ||
-        !put_text(id, layout.time, "units", "days since " + first_day(first), reason) ||
-        !put_text(id, layout.time, "calendar", request.leap_day ? "standard" : "365_day", reason) ||
-        !put_text(id, layout.time, "axis", "T", reason) ||
-        !ok(nc_def_var(id, "y", NC_INT, 1, &y_dim, &y), reason) ||
-        !put_text(id, y, "long_name", "row number, 1 in the south", reason) ||
-        !put_text(id, y, "units", "1", reason) ||
-        !ok(nc_def_var(id, "x", NC_INT, 1, &x_dim, &x), reason) ||
-        !put_text(id, x, "long_name", "column number, 1 in the west", reason) ||
-        !put_text(id, x, "units", "1", reason)) {
-        return false;
-    }
-    if (!located &&
-        (!put_text(id, y, "axis", "Y", reason) || !put_text(id, x, "axis", "X", reason))) {
-        return false;
-    }
-    if (located && (!ok(nc_def_var(id, "lat", NC_DOUBLE, 1, &y_dim, &lat), reason) ||
-                    !put_text(id, lat, "standard_name", "latitude", reason) ||
-                    !put_text(id, lat, "long_name", "latitude of the cell centre", reason) ||
-                    !put_text(id, lat, "units", "degrees_north", reason) ||
-                    !put_text(id, lat, "axis", "Y", reason) ||
-                    !ok(nc_def_var(id, "lon", NC_DOUBLE, 1, &x_dim, &lon), reason) ||
-                    !put_text(id, lon, "standard_name", "longitude", reason) ||
-                    !put_text(id, lon, "long_name", "longitude of the cell centre", reason) ||
-                    !put_text(id, lon, "units", "degrees_east", reason) ||
-                    !put_text(id, lon, "axis", "X", reason))) {
-        return false;
-    }
-    const int dims[] = {time_dim, y_dim, x_dim};
+    return ok(nc_set_fill(id, NC_NOFILL, nullptr), reason) &&
+           ok(nc_def_dim(id, "time", COMPRESSED ? days : NC_UNLIMITED, &layout.time_dim), reason) &&
+           ok(nc_def_dim(id, "y", static_cast<std::size_t>(grid.nrows), &layout.y_dim), reason) &&
+           ok(nc_def_dim(id, "x", static_cast<std::size_t>(grid.ncols), &layout.x_dim), reason) &&
+           ok(nc_def_var(id, "time", NC_DOUBLE, 1, &layout.time_dim, &layout.time), reason) &&
+           put_text(id, layout.time, "standard_name", "time", reason) &&
+           put_text(id, layout.time, "long_name", "time", reason) &&
+           put_text(id, layout.time, "units", "days since " + first_day(selection.months.front()),
+                    reason) &&
+           put_text(id, layout.time, "calendar", request.leap_day ? "standard" : "365_day",
+                    reason) &&
+           put_text(id, layout.time, "axis", "T", reason) &&
+           ok(nc_def_var(id, "y", NC_INT, 1, &layout.y_dim, &layout.y), reason) &&
+           put_text(id, layout.y, "long_name", "row number, 1 in the south", reason) &&
+           put_text(id, layout.y, "units", "1", reason) &&
+           ok(nc_def_var(id, "x", NC_INT, 1, &layout.x_dim, &layout.x), reason) &&
+           put_text(id, layout.x, "long_name", "column number, 1 in the west", reason) &&
+           put_text(id, layout.x, "units", "1", reason) &&
+           (located || (put_text(id, layout.y, "axis", "Y", reason) &&
+                        put_text(id, layout.x, "axis", "X", reason)));
+}
+
+// The latitudes and longitudes of the cell centres, given the cell size.
+bool define_location(int id, Layout& layout, std::string& reason) {
+    return ok(nc_def_var(id, "lat", NC_DOUBLE, 1, &layout.y_dim, &layout.lat), reason) &&
+           put_text(id, layout.lat, "standard_name", "latitude", reason) &&
+           put_text(id, layout.lat, "long_name", "latitude of the cell centre", reason) &&
+           put_text(id, layout.lat, "units", "degrees_north", reason) &&
+           put_text(id, layout.lat, "axis", "Y", reason) &&
+           ok(nc_def_var(id, "lon", NC_DOUBLE, 1, &layout.x_dim, &layout.lon), reason) &&
+           put_text(id, layout.lon, "standard_name", "longitude", reason) &&
+           put_text(id, layout.lon, "long_name", "longitude of the cell centre", reason) &&
+           put_text(id, layout.lon, "units", "degrees_east", reason) &&
+           put_text(id, layout.lon, "axis", "X", reason);
+}
+
+// The discharge, its attributes and, in NetCDF-4, its chunks and deflate.
+bool define_discharge(int id, const RunParameters& grid, const NetcdfRequest& request,
+                      std::size_t days, Layout& layout, std::string& reason) {
+    const int dims[] = {layout.time_dim, layout.y_dim, layout.x_dim};
     const float fill = NO_DISCHARGE;
     const float valid_min = 0.0F;
-    int& discharge = layout.discharge;
-    if (!ok(nc_def_var(id, "discharge", NC_FLOAT, 3, dims, &discharge), reason) ||
-        !ok(nc_put_att_float(id, discharge, "_FillValue", NC_FLOAT, 1, &fill), reason) ||
-        !put_text(id, discharge, "standard_name", "water_volume_transport_in_river_channel",
-                  reason) ||
-        !put_text(id, discharge, "long_name", "daily discharge", reason) ||
-        !put_text(id, discharge, "units", request.units, reason) ||
-        !put_text(id, discharge, "cell_methods", "time: mean", reason) ||
-        !ok(nc_put_att_float(id, discharge, "valid_min", NC_FLOAT, 1, &valid_min), reason) ||
-        !put_text(id, discharge, "comment",
-                  "Negative values mean no discharge; they are kept as stored.", reason) ||
-        (located && !put_text(id, discharge, "coordinates", "lat lon", reason))) {
+    if (!ok(nc_def_var(id, "discharge", NC_FLOAT, 3, dims, &layout.discharge), reason)) {
         return false;
     }
-    if (COMPRESSED) {
-        const std::size_t chunks[] = {std::min(CHUNK_DAYS, days), tile_side(nrows, CHUNK_SIDE),
-                                      tile_side(ncols, CHUNK_SIDE)};
-        // Whole chunks are written at once, so no chunk needs to wait in a
-        // cache: one chunk's room is left for what reading back may want.
-        const std::size_t cache = chunks[0] * chunks[1] * chunks[2] * sizeof(float);
-        if (!ok(nc_def_var_chunking(id, discharge, NC_CHUNKED, chunks), reason) ||
-            !ok(nc_def_var_deflate(id, discharge, 1, 1, DEFLATE_LEVEL), reason) ||
-            !ok(nc_set_var_chunk_cache(id, discharge, cache, 1009, 1.0F), reason)) {
-            return false;
-        }
+    const int variable = layout.discharge;
+    if (!ok(nc_put_att_float(id, variable, "_FillValue", NC_FLOAT, 1, &fill), reason) ||
+        !put_text(id, variable, "standard_name", "water_volume_transport_in_river_channel",
+                  reason) ||
+        !put_text(id, variable, "long_name", "daily discharge", reason) ||
+        !put_text(id, variable, "units", request.units, reason) ||
+        !put_text(id, variable, "cell_methods", "time: mean", reason) ||
+        !ok(nc_put_att_float(id, variable, "valid_min", NC_FLOAT, 1, &valid_min), reason) ||
+        !put_text(id, variable, "comment",
+                  "Negative values mean no discharge; they are kept as stored.", reason) ||
+        (request.cell_size && !put_text(id, variable, "coordinates", "lat lon", reason))) {
+        return false;
     }
+    if (!COMPRESSED) {
+        return true;
+    }
+    const std::size_t chunks[] = {std::min(CHUNK_DAYS, days),
+                                  tile_side(static_cast<std::size_t>(grid.nrows), CHUNK_SIDE),
+                                  tile_side(static_cast<std::size_t>(grid.ncols), CHUNK_SIDE)};
+    // Whole chunks are written at once, so no chunk needs to wait in a
+    // cache: one chunk's room is left for what reading back may want.
+    const std::size_t cache = chunks[0] * chunks[1] * chunks[2] * sizeof(float);
+    return ok(nc_def_var_chunking(id, variable, NC_CHUNKED, chunks), reason) &&
+           ok(nc_def_var_deflate(id, variable, 1, 1, DEFLATE_LEVEL), reason) &&
+           ok(nc_set_var_chunk_cache(id, variable, cache, 1009, 1.0F), reason);
+}
+
+// The global attributes.
+bool define_globals(int id, const TermSelection& selection, const NetcdfRequest& request,
+                    std::string& reason) {
+    const YearMonth first = selection.months.front();
+    const YearMonth last = selection.months.back();
     const std::string months = first.year == last.year && first.month == last.month
                                    ? month_label(first)
                                    : month_label(first) + " to " + month_label(last);
-    if (!put_text(id, NC_GLOBAL, "Conventions", "CF-1.8", reason) ||
-        !put_text(id, NC_GLOBAL, "title",
-                  "Daily discharge of a gridded runoff simulation, " + months, reason) ||
-        !put_text(id, NC_GLOBAL, "source",
-                  "discharge_term " DISCHARGE_VERSION
-                  ", from the simulation's monthly files YYYYMM_dailyDischarge.bin and "
-                  "../param.dat",
-                  reason) ||
-        !put_text(id, NC_GLOBAL, "history", utc_now() + ": " + request.command_line, reason) ||
-        !ok(nc_enddef(id), reason)) {
-        return false;
-    }
+    return put_text(id, NC_GLOBAL, "Conventions", "CF-1.8", reason) &&
+           put_text(id, NC_GLOBAL, "title",
+                    "Daily discharge of a gridded runoff simulation, " + months, reason) &&
+           put_text(id, NC_GLOBAL, "source",
+                    "discharge_term " DISCHARGE_VERSION
+                    ", from the simulation's monthly files YYYYMM_dailyDischarge.bin and "
+                    "../param.dat",
+                    reason) &&
+           put_text(id, NC_GLOBAL, "history", utc_now() + ": " + request.command_line, reason);
+}
+
+// Writes the coordinates: the days, the column and row numbers and, given
+// the cell size, the cells' latitudes and longitudes.
+bool write_coordinates(int id, const TermSelection& selection, const NetcdfRequest& request,
+                       std::size_t days, const Layout& layout, std::string& reason) {
+    const RunParameters& grid = selection.parameters;
+    const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
+    const std::size_t nrows = static_cast<std::size_t>(grid.nrows);
     std::vector<int> numbers(std::max(ncols, nrows));
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         numbers[i] = static_cast<int>(i + 1);
@@ -253,27 +274,36 @@ bool define(int id, const TermSelection& selection, const NetcdfRequest& request
     // record dimension, which has no records yet, so that writing the whole
     // variable would write none.
     const std::size_t time_start = 0;
-    if (!ok(nc_put_var_int(id, y, numbers.data()), reason) ||
-        !ok(nc_put_var_int(id, x, numbers.data()), reason) ||
+    if (!ok(nc_put_var_int(id, layout.y, numbers.data()), reason) ||
+        !ok(nc_put_var_int(id, layout.x, numbers.data()), reason) ||
         !ok(nc_put_vara_double(id, layout.time, &time_start, &days, times.data()), reason)) {
         return false;
     }
-    if (located) {
-        const double size = *request.cell_size;
-        std::vector<double> lats(nrows);
-        std::vector<double> lons(ncols);
-        for (std::size_t row = 0; row < nrows; ++row) {
-            lats[row] = grid.southwest_latitude + (static_cast<double>(row) + 0.5) * size;
-        }
-        for (std::size_t column = 0; column < ncols; ++column) {
-            lons[column] = grid.southwest_longitude + (static_cast<double>(column) + 0.5) * size;
-        }
-        if (!ok(nc_put_var_double(id, lat, lats.data()), reason) ||
-            !ok(nc_put_var_double(id, lon, lons.data()), reason)) {
-            return false;
-        }
+    if (!request.cell_size) {
+        return true;
     }
-    return true;
+    const double size = *request.cell_size;
+    std::vector<double> lats(nrows);
+    std::vector<double> lons(ncols);
+    for (std::size_t row = 0; row < nrows; ++row) {
+        lats[row] = grid.southwest_latitude + (static_cast<double>(row) + 0.5) * size;
+    }
+    for (std::size_t column = 0; column < ncols; ++column) {
+        lons[column] = grid.southwest_longitude + (static_cast<double>(column) + 0.5) * size;
+    }
+    return ok(nc_put_var_double(id, layout.lat, lats.data()), reason) &&
+           ok(nc_put_var_double(id, layout.lon, lons.data()), reason);
+}
+
+// Defines the dimensions, variables and attributes and writes the
+// coordinates.
+bool define(int id, const TermSelection& selection, const NetcdfRequest& request, std::size_t days,
+            Layout& layout, std::string& reason) {
+    return define_axes(id, selection, request, days, layout, reason) &&
+           (!request.cell_size || define_location(id, layout, reason)) &&
+           define_discharge(id, selection.parameters, request, days, layout, reason) &&
+           define_globals(id, selection, request, reason) && ok(nc_enddef(id), reason) &&
+           write_coordinates(id, selection, request, days, layout, reason);
 }
 
 // Writes `held` days that begin with day `first`, the whole grid of each in
@@ -376,35 +406,109 @@ bool every_month_readable(const TermSelection& selection, bool leap_day, std::os
     return whole;
 }
 
-}  // namespace
+// How writing the file ended.
+struct Writing {
+    bool written = false;       // the file is complete and closed
+    bool month_failed = false;  // a month could not be read whole
+    bool broken = false;        // a write or the closing failed: end at once
+    std::string reason;
+};
 
-int run_term_netcdf(const std::string& from, const std::string& to, const NetcdfRequest& request,
-                    std::ostream& errors, int terminal_width) {
-    int status = 0;
-    const std::optional<TermSelection> selection = select_term(from, to, errors, status);
-    if (!selection) {
-        return status;
+// Reads the days of `month` into time chunks of `values` and writes each as
+// it is full (`held` days gathered of it, `day` days read in all). False once
+// the month could not be read or a write failed, with `writing` telling.
+bool write_month(const TermSelection& selection, YearMonth month, const NetcdfRequest& request,
+                 Dataset& dataset, const Layout& layout, std::vector<float>& values,
+                 std::size_t& held, std::size_t& day, std::size_t days, Progress& progress,
+                 Writing& writing) {
+    const RunParameters& grid = selection.parameters;
+    const std::size_t cells =
+        static_cast<std::size_t>(grid.ncols) * static_cast<std::size_t>(grid.nrows);
+    const std::size_t chunk_days = values.size() / cells;
+    DischargeFile data;
+    // A month that changed since it was checked fails here.
+    if (!open_term_month(data, selection, month, writing.reason)) {
+        writing.month_failed = true;
+        return false;
     }
-    const RunParameters& grid = selection->parameters;
-    if (request.cell_size && !cells_on_the_globe(grid, *request.cell_size, errors)) {
-        return 2;
+    for (std::int32_t d = 0; d < days_taken(month, request.leap_day); ++d) {
+        const std::span<float> grid_values(values.data() + held * cells, cells);
+        if (read_discharge_values(data, grid_values) != cells) {
+            writing.month_failed = true;
+            writing.reason = "it ended before the month did";
+            return false;
+        }
+        ++held;
+        ++day;
+        if (held == chunk_days || day == days) {
+            if (!write_days(dataset.id, layout, day - held, held, values, grid, writing.reason)) {
+                dataset.broken = writing.broken = true;
+                return false;
+            }
+            held = 0;
+        }
+        note_image(progress);
     }
-    const std::string output = request.output.empty()
-                                   ? "./" + month_label(selection->months.front()) + "-" +
-                                         month_label(selection->months.back()) + "_discharge.nc"
-                                   : request.output;
-    if (names_an_input(output, *selection, errors)) {
-        return 2;
+    return true;
+}
+
+// Writes the dataset into the output's temporary file, month after month, a
+// line each in the progress.
+Writing write_dataset(const TermSelection& selection, const NetcdfRequest& request,
+                      std::size_t days, const OutputFile& file, const std::string& output,
+                      Progress& progress) {
+    const RunParameters& grid = selection.parameters;
+    const std::size_t cells =
+        static_cast<std::size_t>(grid.ncols) * static_cast<std::size_t>(grid.nrows);
+    // The days of one time chunk, written at once: whole chunks are
+    // compressed and written straight out, never held partly filled.
+    std::vector<float> values(std::min(netcdf_chunk_days(), days) * cells);
+    Writing writing;
+    Dataset dataset;
+    Layout layout;
+    errno = 0;
+    if (!create_dataset(file, dataset, writing.reason) ||
+        !define(dataset.id, selection, request, days, layout, writing.reason)) {
+        // Defining writes the file's header and coordinates: where the
+        // system refused a write, the library is as after any failed write.
+        dataset.broken = writing.broken = system_reason(writing.reason);
+        return writing;
     }
-    if (!every_month_readable(*selection, request.leap_day, errors)) {
-        errors << "No NetCDF file written: every month of the selection is needed." << std::endl;
-        return 1;
+    std::size_t day = 0;
+    std::size_t held = 0;
+    for (const YearMonth month : selection.months) {
+        const bool month_written = write_month(selection, month, request, dataset, layout, values,
+                                               held, day, days, progress, writing);
+        note_month(progress, month_label(month), month_written ? MonthEnd::drawn : MonthEnd::failed,
+                   month_written          ? "written"
+                   : writing.month_failed ? failure_text(month_unreadable(month, writing.reason))
+                                          : output + ": " + writing.reason);
+        if (!month_written) {
+            return writing;
+        }
     }
+    errno = 0;
+    const int closed = nc_close(dataset.id);
+    dataset.id = -1;
+    writing.written = ok(closed, writing.reason);
+    if (!writing.written) {
+        system_reason(writing.reason);
+        writing.broken = true;
+    }
+    return writing;
+}
+
+// The days of the selection in the file.
+std::size_t days_of(const TermSelection& selection, bool leap_day) {
     std::size_t days = 0;
-    for (const YearMonth month : selection->months) {
-        days += static_cast<std::size_t>(days_taken(month, request.leap_day));
+    for (const YearMonth month : selection.months) {
+        days += static_cast<std::size_t>(days_taken(month, leap_day));
     }
-    // What a run killed while writing this file left behind.
+    return days;
+}
+
+// Removes what a run killed while writing `output` left behind.
+void remove_leftovers(const std::string& output) {
     const std::filesystem::path output_path(output);
     const std::string folder =
         output_path.has_parent_path() ? output_path.parent_path().string() : std::string(".");
@@ -412,98 +516,67 @@ int run_term_netcdf(const std::string& from, const std::string& to, const Netcdf
     remove_abandoned_temporaries(
         folder, [&output_name](const std::string& name) { return name == output_name; },
         std::filesystem::file_time_type::clock::now());
-    OutputFile file;
-    if (!create_library_output_file(file, output)) {
-        errors << output << ": NetCDF output file cannot open. (" << file.reason << ")"
-               << std::endl;
-        return 1;
-    }
-    const std::size_t cells =
-        static_cast<std::size_t>(grid.ncols) * static_cast<std::size_t>(grid.nrows);
-    const std::size_t chunk_days = std::min(netcdf_chunk_days(), days);
-    // The days of one time chunk, written at once: whole chunks are
-    // compressed and written straight out, never held partly filled.
-    std::vector<float> values(chunk_days * cells);
-    Progress progress;
-    start_progress(
-        progress, errors, terminal_width, selection->months,
-        {.items = "days", .total = static_cast<std::int64_t>(days), .each = cells * sizeof(float)});
-    std::string reason;
-    bool month_failed = false;
-    bool written = false;
-    {
-        Dataset dataset;
-        Layout layout;
-        errno = 0;
-        written = create_dataset(file, dataset, reason) &&
-                  define(dataset.id, *selection, request, days, layout, reason);
-        if (!written) {
-            system_reason(reason);
-        }
-        std::size_t day = 0;
-        std::size_t held = 0;
-        for (std::size_t m = 0; written && m < selection->months.size(); ++m) {
-            const YearMonth month = selection->months[m];
-            DischargeFile data;
-            // A month that changed since it was checked fails here.
-            month_failed = !open_term_month(data, *selection, month, reason);
-            for (std::int32_t d = 0;
-                 !month_failed && written && d < days_taken(month, request.leap_day); ++d) {
-                const std::span<float> grid_values(values.data() + held * cells, cells);
-                if (read_discharge_values(data, grid_values) != cells) {
-                    month_failed = true;
-                    reason = "it ended before the month did";
-                    break;
-                }
-                ++held;
-                ++day;
-                if (held == chunk_days || day == days) {
-                    written =
-                        write_days(dataset.id, layout, day - held, held, values, grid, reason);
-                    held = 0;
-                }
-                note_image(progress);
-            }
-            written = written && !month_failed;
-            note_month(progress, month_label(month), written ? MonthEnd::drawn : MonthEnd::failed,
-                       written        ? "written"
-                       : month_failed ? failure_text(month_unreadable(month, reason))
-                                      : output + ": " + reason);
-        }
-        // After a failed write (a full disk) the HDF5 library cannot be
-        // trusted to close the file: closing or aborting it then crashes
-        // within the library, as does its own cleanup at exit. The file is
-        // left to the operating system to close, and the process must end
-        // without the library's exit handlers.
-        if (dataset.id >= 0 && written) {
-            errno = 0;
-            written = ok(nc_close(dataset.id), reason);
-            if (!written) {
-                system_reason(reason);
-            }
-        }
-        if (dataset.id >= 0) {
-            dataset.id = -1;
-            library_left_open = !written;
-        }
-    }
-    const double seconds = end_progress(progress);
-    if (month_failed) {
-        discard_output_file(file);
-        errors << "No NetCDF file written: every month of the selection is needed." << std::endl;
-        return 1;
-    }
-    if (!written || !commit_output_file(file)) {
-        errors << output << ": NetCDF output file cannot write. ("
-               << (written ? file.reason : reason) << ")" << std::endl;
-        return 1;
-    }
-    const std::size_t months = selection->months.size();
-    errors << output << ": " << months << (months == 1 ? " month, " : " months, ") << days
-           << " days, written in " << duration_text(seconds) << std::endl;
-    return 0;
 }
 
-bool netcdf_needs_plain_exit() {
-    return library_left_open;
+// Writes the file of the checked selection; the run's end.
+NetcdfEnd write_netcdf(const TermSelection& selection, const NetcdfRequest& request,
+                       const std::string& output, std::ostream& errors, int terminal_width) {
+    const std::size_t days = days_of(selection, request.leap_day);
+    remove_leftovers(output);
+    OutputFile file;
+    if (!create_library_output_file(file, output)) {
+        errors << failure_text({output, "NetCDF output file cannot open.", file.reason})
+               << std::endl;
+        return {1, false};
+    }
+    const RunParameters& grid = selection.parameters;
+    Progress progress;
+    start_progress(progress, errors, terminal_width, selection.months,
+                   {.items = "days",
+                    .total = static_cast<std::int64_t>(days),
+                    .each = static_cast<std::uint64_t>(grid.ncols) *
+                            static_cast<std::uint64_t>(grid.nrows) * sizeof(float)});
+    const Writing writing = write_dataset(selection, request, days, file, output, progress);
+    const double seconds = end_progress(progress);
+    if (writing.month_failed) {
+        discard_output_file(file);
+        errors << "No NetCDF file written: every month of the selection is needed." << std::endl;
+        return {1, writing.broken};
+    }
+    if (!writing.written || !commit_output_file(file)) {
+        errors << failure_text({output, "NetCDF output file cannot write.",
+                                writing.written ? file.reason : writing.reason})
+               << std::endl;
+        return {1, writing.broken};
+    }
+    const std::size_t months = selection.months.size();
+    errors << output << ": " << months << (months == 1 ? " month, " : " months, ") << days
+           << " days, written in " << duration_text(seconds) << std::endl;
+    return {0, false};
+}
+
+}  // namespace
+
+NetcdfEnd run_term_netcdf(const std::string& from, const std::string& to,
+                          const NetcdfRequest& request, std::ostream& errors, int terminal_width) {
+    int status = 0;
+    const std::optional<TermSelection> selection = select_term(from, to, errors, status);
+    if (!selection) {
+        return {status, false};
+    }
+    if (request.cell_size &&
+        !cells_on_the_globe(selection->parameters, *request.cell_size, errors)) {
+        return {2, false};
+    }
+    const std::string output = request.output.empty() ? netcdf_file_name(selection->months.front(),
+                                                                         selection->months.back())
+                                                      : request.output;
+    if (names_an_input(output, *selection, errors)) {
+        return {2, false};
+    }
+    if (!every_month_readable(*selection, request.leap_day, errors)) {
+        errors << "No NetCDF file written: every month of the selection is needed." << std::endl;
+        return {1, false};
+    }
+    return write_netcdf(*selection, request, output, errors, terminal_width);
 }

@@ -26,16 +26,20 @@ struct NetcdfRequest {
     std::string command_line;         // for the file's history
 };
 
-// Writes the selection into one NetCDF file, whole or not at all, with
-// progress on `errors` as `images` gives it. Returns the exit status: 0, 1
-// once a month or the file failed (each named; then no file is written), 2
-// for options that do not fit param.dat or a build without NetCDF.
-int run_term_netcdf(const std::string& from, const std::string& to, const NetcdfRequest& request,
-                    std::ostream& errors, int terminal_width);
+// How a netcdf run ended: its exit status, and whether the process must end
+// at once, without exit handlers (std::_Exit). After a failed write the
+// HDF5 library may hold a file it cannot close, and crashes in whatever it
+// is asked next, its own cleanup at exit too.
+struct NetcdfEnd {
+    int status = 0;
+    bool end_at_once = false;
+};
 
-// Whether the process must end without running exit handlers (std::_Exit):
-// after a failed write the netCDF and HDF5 libraries may hold a file they
-// cannot close, and crash in their own cleanup at exit.
-bool netcdf_needs_plain_exit();
+// Writes the selection into one NetCDF file, whole or not at all, with
+// progress on `errors` as `images` gives it. The status: 0, 1 once a month
+// or the file failed (each named; then no file is written), 2 for options
+// that do not fit param.dat or a build without NetCDF.
+NetcdfEnd run_term_netcdf(const std::string& from, const std::string& to,
+                          const NetcdfRequest& request, std::ostream& errors, int terminal_width);
 
 #endif  // DISCHARGE_TERM_RUNNER_TERM_NETCDF_H

@@ -6,14 +6,10 @@
 const bool NETCDF_AVAILABLE = false;
 const char* const NETCDF_FORMAT = "no NetCDF";
 
-bool netcdf_needs_plain_exit() {
-    return false;
-}
-
-int run_term_netcdf(const std::string&, const std::string&, const NetcdfRequest&,
-                    std::ostream& errors, int) {
+NetcdfEnd run_term_netcdf(const std::string&, const std::string&, const NetcdfRequest&,
+                          std::ostream& errors, int) {
     errors << "discharge_term: this build has no NetCDF support: it was built without the "
               "netCDF C library."
            << std::endl;
-    return 2;
+    return {2, false};
 }

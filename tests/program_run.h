@@ -22,6 +22,8 @@
 // PROGRAMS_RUN_ON_WINDOWS.
 #include "programs_under_test.h"
 
+#include "fifo_feeder.h"
+
 // Skips the current test where the programs are Windows programs, for which
 // what the test needs does not exist; `reason` says what.
 #define SKIP_ON_WINDOWS(reason)                                             \
@@ -37,41 +39,6 @@ std::string as_unix_text(const std::string& text);
 
 // A text file written by the programs, line ends taken as by as_unix_text().
 std::string read_text(const std::filesystem::path& path);
-
-// A FIFO standing in for a monthly file, served by writer threads. Opening i
-// by a reader gets openings[i] and then the end of the data; with `held`, the
-// last byte of each waits until release(), so that the reader stays in the
-// middle of the month. As soon as a reader has connected, a fresh FIFO
-// replaces the one at the path, so that the next opening starts a new stream
-// instead of joining the old one.
-class FifoFeeder {
-  public:
-    FifoFeeder(std::filesystem::path path, std::vector<std::string> openings, bool held = false);
-    // Every opening of `count` gets `bytes`.
-    FifoFeeder(std::filesystem::path path, const std::string& bytes, int count)
-        : FifoFeeder(std::move(path), std::vector<std::string>(count, bytes)) {}
-    ~FifoFeeder();  // releases, frees a writer still waiting for a reader, and joins
-    FifoFeeder(const FifoFeeder&) = delete;
-    FifoFeeder& operator=(const FifoFeeder&) = delete;
-
-    // Waits (up to ten seconds) until a reader has connected to the first
-    // opening and the FIFO has been replaced.
-    void wait_first_connection();
-
-    // Lets the held last bytes go.
-    void release();
-
-  private:
-    std::filesystem::path path_;
-    std::promise<void> connected_;
-    std::future<void> connected_future_;
-    std::promise<void> released_;
-    std::shared_future<void> released_future_;
-    std::atomic<bool> released_once_{false};
-    std::atomic<bool> done_{false};
-    std::thread opener_;
-    std::vector<std::thread> writers_;
-};
 
 struct ProcessResult {
     int status = -1;     // exit status, or -1 if the program did not exit normally
