@@ -481,6 +481,16 @@ bool write_whole_output(const std::string& final_path, std::string_view bytes, b
     return false;
 }
 
+bool folder_writable(const std::string& folder, std::string& reason) {
+    OutputFile probe;
+    if (!create_output_file(probe, folder + "/write-check", false)) {
+        reason = probe.reason;
+        return false;
+    }
+    discard_output_file(probe);
+    return true;
+}
+
 bool make_output_folder(const std::string& path, std::string& reason) {
     std::error_code created;
     std::filesystem::create_directory(path, created);

@@ -101,6 +101,11 @@ bool write_whole_output(const std::string& final_path, std::string_view bytes, b
 // `reason` set, where there is no folder of that name after all.
 bool make_output_folder(const std::string& path, std::string& reason);
 
+// Whether outputs can be written in `folder`: a temporary file can be made
+// there (and is removed at once). False, with `reason` set, where not (a
+// read-only file system, no permission).
+bool folder_writable(const std::string& folder, std::string& reason);
+
 // The words for a system error: the same fixed texts as `OutputFile::reason`.
 // For the errors of std::filesystem, of either category, on every system.
 std::string reason_text(const std::error_code& error);

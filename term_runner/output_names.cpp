@@ -1,6 +1,10 @@
 #include "output_names.h"
 
 #include <cstdio>
+#include <ostream>
+
+#include "failure.h"
+#include "output_file.h"
 
 #include "month_drawing.h"
 #include "term_months.h"
@@ -38,6 +42,22 @@ bool is_output_of(YearMonth month, const std::string& name) {
         }
     }
     return false;
+}
+
+bool ready_output_folder(const char* folder, const char* kind, std::ostream& errors) {
+    std::string reason;
+    if (!make_output_folder(folder, reason)) {
+        errors << failure_text({folder, std::string(kind) + " output file cannot open.", reason})
+               << std::endl;
+        return false;
+    }
+    if (!folder_writable(folder, reason)) {
+        errors << failure_text(
+                      {folder, std::string(kind) + " output folder cannot be written.", reason})
+               << std::endl;
+        return false;
+    }
+    return true;
 }
 
 std::string month_script_name(YearMonth month) {

@@ -5,6 +5,7 @@
 #define DISCHARGE_TERM_RUNNER_OUTPUT_NAMES_H
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,11 @@ MonthOutputNames month_output_names(YearMonth month, ImageFormat format);
 // the outputs of `month` in either format: its images, its legend or its
 // record.
 bool is_output_of(YearMonth month, const std::string& name);
+
+// Creates the output folder `folder` if missing and checks that outputs can
+// be written there; where not, says once why on `errors` (`kind`: "Image" or
+// "Page", the outputs' kind in the message) and returns false.
+bool ready_output_folder(const char* folder, const char* kind, std::ostream& errors);
 
 // "./view/data/YYYYMM.js": the view page's script of a month.
 std::string month_script_name(YearMonth month);

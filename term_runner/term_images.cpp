@@ -468,10 +468,7 @@ int run_term_images(const std::string& from, const std::string& to, const Images
         }
         term_range = *found;
     }
-    std::string reason;
-    if (!make_output_folder(IMAGE_FOLDER, reason)) {
-        errors << failure_text({IMAGE_FOLDER, "Image output file cannot open.", reason})
-               << std::endl;
+    if (!ready_output_folder(IMAGE_FOLDER, "Image", errors)) {
         return 1;
     }
     Progress progress;

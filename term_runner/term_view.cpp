@@ -216,9 +216,7 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
         term_range = *found;
     }
     for (const char* folder : {VIEW_FOLDER, VIEW_DATA_FOLDER}) {
-        std::string reason;
-        if (!make_output_folder(folder, reason)) {
-            errors << failure_text({folder, "Image output file cannot open.", reason}) << std::endl;
+        if (!ready_output_folder(folder, "Page", errors)) {
             return 1;
         }
     }

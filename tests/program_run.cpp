@@ -378,11 +378,13 @@ std::string why_no_full_disk() {
                       : "user and mount namespaces, which stage a full disk, are not allowed here";
 }
 
-ProcessResult run_program_on_full_disk(const std::string& program,
-                                       const std::filesystem::path& directory,
-                                       const std::string& input, const std::string& disk,
-                                       std::size_t free_pages, const std::filesystem::path& copy_to,
-                                       const std::vector<std::string>& arguments) {
+namespace {
+
+ProcessResult run_on_small_disk(const std::string& program, const std::filesystem::path& directory,
+                                const std::string& input, const std::string& disk,
+                                std::size_t free_pages, bool read_only,
+                                const std::filesystem::path& copy_to,
+                                const std::vector<std::string>& arguments) {
     // In a user and mount namespace of its own, a small tmpfs takes the place
     // of `disk` (a folder below the working directory, or the working
     // directory itself), with what it held. A filler leaves `free_pages` free.
@@ -390,8 +392,8 @@ ProcessResult run_program_on_full_disk(const std::string& program,
     // copied out: the tmpfs goes with the namespace.
     const char* const script = R"sh(
         set -e
-        disk=$1 free_pages=$2 copy_to=$3
-        shift 3
+        disk=$1 free_pages=$2 copy_to=$3 read_only=$4
+        shift 4
         here=$(pwd)
         saved=$(mktemp -d)
         cp -a "$disk"/. "$saved"
@@ -401,6 +403,10 @@ ProcessResult run_program_on_full_disk(const std::string& program,
         rm -rf "$saved"
         cat /dev/zero >"$disk/.filler" 2>/dev/null || true
         truncate -s "-$((free_pages * 4096))" "$disk/.filler"
+        if [ "$read_only" = yes ]; then
+            rm -f "$disk/.filler"
+            mount -o remount,ro "$disk"
+        fi
         set +e
         "$@"
         status=$?
@@ -409,10 +415,38 @@ ProcessResult run_program_on_full_disk(const std::string& program,
         cp -a "$disk"/. "$copy_to"
         exit $status
     )sh";
-    const std::vector<std::string> prefix = {
-        "unshare", "--user", "--map-root-user",          "--mount",       "sh", "-c", script,
-        "sh",      disk,     std::to_string(free_pages), copy_to.string()};
+    const std::vector<std::string> prefix = {"unshare",
+                                             "--user",
+                                             "--map-root-user",
+                                             "--mount",
+                                             "sh",
+                                             "-c",
+                                             script,
+                                             "sh",
+                                             disk,
+                                             std::to_string(free_pages),
+                                             copy_to.string(),
+                                             read_only ? "yes" : "no"};
     std::vector<std::string> command = command_of(program, prefix);
     command.insert(command.end(), arguments.begin(), arguments.end());
     return finish_program(start_command(command, directory, input, !arguments.empty()));
+}
+
+}  // namespace
+
+ProcessResult run_program_on_full_disk(const std::string& program,
+                                       const std::filesystem::path& directory,
+                                       const std::string& input, const std::string& disk,
+                                       std::size_t free_pages, const std::filesystem::path& copy_to,
+                                       const std::vector<std::string>& arguments) {
+    return run_on_small_disk(program, directory, input, disk, free_pages, false, copy_to,
+                             arguments);
+}
+
+ProcessResult run_program_on_read_only_disk(const std::string& program,
+                                            const std::filesystem::path& directory,
+                                            const std::string& disk,
+                                            const std::filesystem::path& copy_to,
+                                            const std::vector<std::string>& arguments) {
+    return run_on_small_disk(program, directory, "", disk, 256, true, copy_to, arguments);
 }

@@ -123,4 +123,12 @@ ProcessResult run_program_on_full_disk(const std::string& program,
                                        std::size_t free_pages, const std::filesystem::path& copy_to,
                                        const std::vector<std::string>& arguments = {});
 
+// As run_program_on_full_disk(), but `disk` is a file system mounted
+// read-only, with room to spare; `arguments` are the program's.
+ProcessResult run_program_on_read_only_disk(const std::string& program,
+                                            const std::filesystem::path& directory,
+                                            const std::string& disk,
+                                            const std::filesystem::path& copy_to,
+                                            const std::vector<std::string>& arguments);
+
 #endif  // DISCHARGE_TESTS_PROGRAM_RUN_H

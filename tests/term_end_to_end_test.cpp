@@ -607,6 +607,40 @@ TEST_F(TermRun, FullDiskIsReportedWithItsReason) {
     }
 }
 
+// A folder for the outputs that cannot be written is named once, with the
+// reason, before anything else is reckoned or tried; nothing is left.
+TEST_F(TermRun, ReadOnlyOutputFolderIsSaidOnce) {
+    if (const std::string why = why_no_full_disk(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const struct {
+        const char* folder;
+        std::vector<std::string> arguments;
+        std::string errors;
+    } cases[] = {
+        {"image",
+         {"images", "--range", "0,3000"},
+         "./image: Image output folder cannot be written. (Read-only file system)\n"},
+        {"image",
+         {"images", "--range", "0,3000", "--no-space-check", "--format", "png"},
+         "./image: Image output folder cannot be written. (Read-only file system)\n"},
+        {"view",
+         {"view", "--range", "0,3000"},
+         "./view: Page output folder cannot be written. (Read-only file system)\n"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(tree_.root / "left");
+        std::filesystem::create_directories(tree_.output / c.folder);
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), SELECTION.begin(), SELECTION.end());
+        const ProcessResult result = run_program_on_read_only_disk(
+            DISCHARGE_TERM_PATH, tree_.output, c.folder, tree_.root / "left", arguments);
+        EXPECT_EQ(result.status, 1) << c.folder;
+        EXPECT_EQ(result.errors, c.errors) << c.folder;
+        EXPECT_TRUE(std::filesystem::is_empty(tree_.root / "left")) << c.folder;
+    }
+}
+
 TEST_F(TermRun, LegendAsPngHoldsThePixelsOfThePpm) {
     // netpbm's decoder, which knows nothing of the writer.
     if (std::system("pngtopnm -version >/dev/null 2>&1") != 0) {
