@@ -207,66 +207,6 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
            write_chunk(write, "IEND", {});
 }
 
-std::optional<std::uint64_t> png_image_bytes_bound(std::int32_t ncols, std::int32_t nrows,
-                                                   std::uint32_t scale) {
-    const std::optional<std::uint32_t> width = png_side(ncols, scale);
-    const std::optional<std::uint32_t> height = png_side(nrows, scale);
-    if (scale < IMAGE_SCALE_MIN || scale > IMAGE_SCALE_MAX || !width || !height) {
-        return std::nullopt;
-    }
-    // Both sides are below 2^31: no product or sum here reaches 2^64.
-    const std::uint64_t filtered = std::uint64_t{*height} * (std::uint64_t{1} + *width);
-    ImageData data;
-    std::string reason;
-    std::vector<unsigned char> out;
-    if (!start_image_data(data, out, reason)) {
-        return std::nullopt;
-    }
-    // First, whatever the data: zlib's own bound for its input, which it
-    // could store as it is. zlib counts in its own length type, 32 bits on
-    // some systems: the bound of a long stream is taken as the sum of those
-    // of its parts.
-    constexpr std::uint64_t PART = std::uint64_t{1} << 30;
-    std::uint64_t deflated = 0;
-    for (std::uint64_t left = filtered; left > 0;) {
-        const std::uint64_t part = std::min(left, PART);
-        deflated += deflateBound(&data.stream, static_cast<uLong>(part));
-        left -= part;
-    }
-    // Then, for rows as this writer makes them, deflated as runs: each byte
-    // that repeats the one before it three times or more starts a run of up
-    // to 258 bytes, coded as one match at distance 1; every other byte is a
-    // literal. No block comes out larger than its symbols in deflate's fixed
-    // code, where a literal takes at most 9 bits and such a match at most 18
-    // (8 for the length, up to 5 extra bits, 5 for the distance). The first
-    // row of a cell's block: its filter byte and one run a cell, of `scale`
-    // bytes: 9 bits a byte up to 3 bytes, 27 bits beyond (a literal, then a
-    // match). Cells alike side by side only make longer runs, which cost
-    // less. Each repeat of the row: its filter byte, then a run of zeros.
-    const std::uint64_t width_bytes = *width;
-    const std::uint64_t cell_bits = 9 * std::min<std::uint64_t>(scale, 3);
-    const std::uint64_t repeat_bits = 9 + 9 + 18 * ((width_bytes - 1) / 258 + 1);
-    const std::optional<std::uint64_t> row_bits =
-        checked_product(static_cast<std::uint64_t>(ncols), cell_bits);
-    const std::optional<std::uint64_t> all_bits =
-        row_bits ? checked_product(static_cast<std::uint64_t>(nrows),
-                                   9 + *row_bits + (scale - 1) * repeat_bits)
-                 : std::nullopt;
-    if (all_bits) {
-        // A block ends at the latest after 16383 symbols, each of one byte
-        // or more; each block's header and end take at most 4 bytes. The
-        // stream's own header and checksum take 6.
-        const std::uint64_t blocks = filtered / 16383 + 2;
-        deflated = std::min(deflated, (*all_bits + 7) / 8 + 4 * blocks + 6);
-    }
-    const std::uint64_t chunks = (deflated + CHUNK_DATA - 1) / CHUNK_DATA;
-    const std::uint64_t framing = sizeof SIGNATURE + 12 + 13 +              // IHDR
-                                  12 + 3 * colour_table().colours.size() +  // PLTE
-                                  12 * chunks +                             // IDAT
-                                  12;                                       // IEND
-    return deflated + framing;
-}
-
 std::optional<std::string> encode_png_picture(const Picture& picture) {
     std::string bytes;
     const PieceWriter collect = [&bytes](std::span<const std::span<const char>> pieces) {

@@ -48,14 +48,6 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
                      const PieceWriter& write, std::string& reason,
                      const PngSettings& settings = {});
 
-// The most bytes the PNG of an ncols x nrows grid at `scale`, written with
-// the default settings, can take whatever its levels: deflate as runs costs
-// at most 27 bits a cell and little for the repeated rows (see the
-// definition for the reckoning), and never more than zlib's bound for its
-// input; with the chunks around. Nullopt if the image is too large for PNG.
-std::optional<std::uint64_t> png_image_bytes_bound(std::int32_t ncols, std::int32_t nrows,
-                                                   std::uint32_t scale);
-
 // A picture (the legend) as an 8-bit RGB PNG (colour type 2), in memory.
 std::optional<std::string> encode_png_picture(const Picture& picture);
 

@@ -41,10 +41,18 @@ struct MonthJob {
     const ImagesRequest& request;
     ValueRange term_range;  // for RangeChoice::term
     Progress& progress;
+    SpaceWatch& space;
     // When the run started: a temporary file older than that and open
     // nowhere was left by a run that was killed.
     std::filesystem::file_time_type started;
 };
+
+// The position of `month` in the selection.
+std::size_t month_index(const TermSelection& selection, YearMonth month) {
+    const YearMonth first = selection.months.front();
+    return static_cast<std::size_t>((std::int64_t{month.year} * 12 + month.month) -
+                                    (std::int64_t{first.year} * 12 + first.month));
+}
 
 // The range to draw `month` with; nullopt with `failure` set if there is
 // none. For a month's own range reads the month and opens it again.
@@ -190,7 +198,10 @@ bool draw_missing_images(const MonthJob& job, YearMonth month, ValueRange range,
     auto recorded = std::chrono::steady_clock::now();
     hooks.after = [&](std::int32_t day, const std::string& name) {
         note_image(job.progress);
-        record.days[static_cast<std::size_t>(day - 1)] = stamp_of(name);
+        const std::optional<FileStamp> image_stamp = stamp_of(name);
+        record.days[static_cast<std::size_t>(day - 1)] = image_stamp;
+        note_image_written(job.space, month_index(job.selection, month),
+                           image_stamp ? image_stamp->bytes : 0);
         const auto now = std::chrono::steady_clock::now();
         if (now - recorded < RECORD_INTERVAL) {
             return true;
@@ -305,28 +316,22 @@ MonthEnd draw_term_month(const MonthJob& job, YearMonth month, Worker& worker,
     return MonthEnd::drawn;
 }
 
-// The bytes one image of the request takes at most: a PPM's exactly, a
-// PNG's bound. The largest count where it cannot be counted.
-std::uint64_t image_bytes_at_most(const RunParameters& grid, const ImagesRequest& request) {
-    const std::optional<std::uint64_t> bytes =
-        request.format == ImageFormat::ppm
-            ? ppm_file_bytes(grid, request.scale)
-            : png_image_bytes_bound(grid.ncols, grid.nrows, request.scale);
-    return bytes ? on_disk(*bytes) : std::numeric_limits<std::uint64_t>::max();
-}
+// What drawing a month is to write, as reckoned before the run: the images
+// that are missing or no longer right, and the legend if it is.
+struct MonthPlan {
+    YearMonth month;
+    std::vector<std::string> images;
+    std::string legend;  // empty where the legend is right
+};
 
-// The space one month's drawing adds: each image and the legend to be drawn
-// takes its size less that of the file of its name it replaces; images up to
-// date as recorded take nothing, nor does their month's legend; the record is
-// rewritten whenever the month is drawn. Zero for a month drawn already.
-std::uint64_t month_space(const MonthJob& job, YearMonth month, std::uint64_t image,
-                          std::uint64_t legend) {
+// The plan of `month`: images up to date as recorded, and their month's
+// legend, are not drawn again. The range of a month drawn with its own range
+// is taken to be the recorded one: the actual drawing checks it.
+MonthPlan plan_month(const MonthJob& job, YearMonth month) {
     const MonthOutputNames names = month_output_names(month, job.request.format);
     const std::optional<MonthRecord> recorded =
         job.request.force ? std::nullopt
                           : read_month_record(names.record, days_in_month(month.month));
-    // The range of a month drawn with its own range is taken to be the
-    // recorded one: the actual drawing checks it.
     const std::string range = job.request.range.kind == RangeChoice::month
                                   ? (recorded ? recorded->range : "")
                                   : range_text(job.request.range.kind == RangeChoice::typed
@@ -336,68 +341,126 @@ std::uint64_t month_space(const MonthJob& job, YearMonth month, std::uint64_t im
         job, month,
         drawing_needed(job, month, range, stamp_of(discharge_file_name(month.year, month.month))));
     keep_what_is_right(record, names);
-    std::uint64_t needed = 0;
+    MonthPlan plan{month, {}, record.legend ? "" : names.legend};
     for (std::size_t day = 0; day < record.days.size(); ++day) {
         if (!record.days[day]) {
-            needed = saturated_sum(needed, space_added(image, names.images[day]));
+            plan.images.push_back(names.images[day]);
         }
     }
-    if (!record.legend) {
-        needed = saturated_sum(needed, space_added(legend, names.legend));
-    }
-    return needed > 0 ? saturated_sum(needed, DISK_BLOCK) : 0;
+    return plan;
 }
 
-// The space drawing the selection may take beyond what its outputs take on
-// disk now: every month's, and one image under way for each worker, held
-// under a temporary name before it replaces the old one.
-std::uint64_t space_needed(const MonthJob& job, unsigned workers) {
+// The bytes of an image and of a legend of the request: a PPM's exactly, a
+// PNG's as the first days of some months of the plan take, drawn in advance
+// (`sample` says how many).
+struct ImageSizes {
+    std::uint64_t image = 0;
+    std::uint64_t legend = 0;
+    PngSample sample;
+};
+
+ImageSizes image_sizes(const MonthJob& job, const std::vector<MonthPlan>& plans) {
     const RunParameters& grid = job.selection.parameters;
-    const std::uint64_t image = image_bytes_at_most(grid, job.request);
-    // A legend is as large whatever its range; a PNG legend at most its
-    // pixels and a block of framing.
-    const Picture legend = draw_legend({.maximum = 1.0F, .minimum = 0.0F});
-    const std::uint64_t legend_bytes =
-        on_disk(3 * static_cast<std::uint64_t>(legend.pixels.size()) + 64) +
-        (job.request.format == ImageFormat::png ? DISK_BLOCK : 0);
+    const std::optional<ValueRange> range =
+        job.request.range.kind == RangeChoice::typed  ? job.request.range.typed_range
+        : job.request.range.kind == RangeChoice::term ? std::optional(job.term_range)
+                                                      : std::nullopt;
+    const Picture legend =
+        draw_legend(range.value_or(ValueRange{.maximum = 1.0F, .minimum = 0.0F}));
+    ImageSizes sizes;
+    if (job.request.format == ImageFormat::ppm) {
+        sizes.image = ppm_file_bytes(grid, job.request.scale)
+                          .value_or(std::numeric_limits<std::uint64_t>::max());
+        sizes.legend = 3 * static_cast<std::uint64_t>(legend.pixels.size()) + 64;
+        return sizes;
+    }
+    std::vector<YearMonth> drawn;
+    for (const MonthPlan& plan : plans) {
+        if (!plan.images.empty()) {
+            drawn.push_back(plan.month);
+        }
+    }
+    sizes.sample = sample_png_sizes(job.selection, drawn, range, job.request.scale);
+    sizes.image = sizes.sample.mean_bytes;
+    sizes.legend = encode_png_picture(legend).value_or(std::string()).size();
+    return sizes;
+}
+
+// The space the plans take beyond what their outputs take on disk now: each
+// image and legend its size less that of the file of its name it replaces,
+// the record of each month drawn, and one image under way for each worker,
+// held under a temporary name before it replaces the old one.
+std::uint64_t space_needed(const std::vector<MonthPlan>& plans, const ImageSizes& sizes,
+                           unsigned workers) {
     std::uint64_t needed = 0;
-    for (const YearMonth month : job.selection.months) {
-        needed = saturated_sum(needed, month_space(job, month, image, legend_bytes));
+    for (const MonthPlan& plan : plans) {
+        for (const std::string& image : plan.images) {
+            needed = saturated_sum(needed, space_added(sizes.image, image));
+        }
+        if (!plan.legend.empty()) {
+            needed = saturated_sum(needed, space_added(sizes.legend, plan.legend));
+        }
+        if (!plan.images.empty() || !plan.legend.empty()) {
+            needed = saturated_sum(needed, DISK_BLOCK);
+        }
     }
     for (unsigned i = 0; needed > 0 && i < workers; ++i) {
-        needed = saturated_sum(needed, image);
+        needed = saturated_sum(needed, on_disk(sizes.image));
     }
     return needed;
 }
 
-// Whether the file system of ./image/ can take what drawing may write;
-// where not, says so on `errors`. A free space the system does not tell is
-// not checked: the writes will say what fails.
-bool space_enough(const MonthJob& job, unsigned workers, std::ostream& errors) {
-    const std::optional<std::uint64_t> available = free_space(IMAGE_FOLDER);
-    if (!available) {
-        return true;
-    }
-    const std::uint64_t needed = space_needed(job, workers);
-    if (needed <= *available) {
+// Whether the file system of ./image/ can take what the plans write, on
+// `available` bytes; where not, says so on `errors`.
+bool space_enough(const MonthJob& job, const std::vector<MonthPlan>& plans, const ImageSizes& sizes,
+                  unsigned workers, std::uint64_t available, std::ostream& errors) {
+    const std::uint64_t needed = space_needed(plans, sizes, workers);
+    if (needed <= available) {
         return true;
     }
     if (job.request.format == ImageFormat::ppm) {
         errors << "Not enough free space in ./image: the images need " << bytes_text(needed)
-               << " and " << bytes_text(*available)
+               << " and " << bytes_text(available)
                << " is free. As PNG (--format png) they take a small part of it; "
                   "--no-space-check draws regardless."
                << std::endl;
     } else {
-        errors << "Not enough free space in ./image: the images may need up to "
-               << bytes_text(needed) << ", the most such PNG images can take, and "
-               << bytes_text(*available) << " is free. "
+        errors << "Not enough free space in ./image: the images need about " << bytes_text(needed)
+               << ", reckoned from " << sizes.sample.days
+               << (sizes.sample.days == 1 ? " day" : " days") << " drawn in advance, and "
+               << bytes_text(available) << " is free. "
                << (job.request.scale > IMAGE_SCALE_MIN
                        ? "A smaller --scale takes less"
                        : "Fewer months at a time (--from, --to) take less")
                << "; --no-space-check draws regardless." << std::endl;
     }
     return false;
+}
+
+// Checks the space before drawing and sets up `watch`, which checks it again
+// as the months are drawn. False after saying so where the images cannot fit.
+bool check_space(const MonthJob& job, unsigned workers, SpaceWatch& watch, std::ostream& errors) {
+    const std::optional<std::uint64_t> available = free_space(IMAGE_FOLDER);
+    // A free space the system does not tell is not checked: the writes will
+    // say what fails.
+    if (!job.request.check_space || !available) {
+        return true;
+    }
+    std::vector<MonthPlan> plans;
+    for (const YearMonth month : job.selection.months) {
+        plans.push_back(plan_month(job, month));
+    }
+    const ImageSizes sizes = image_sizes(job, plans);
+    if (!space_enough(job, plans, sizes, workers, *available, errors)) {
+        return false;
+    }
+    watch.folder = IMAGE_FOLDER;
+    watch.active = true;
+    watch.estimate = sizes.image;
+    for (const MonthPlan& plan : plans) {
+        watch.images_left.push_back(static_cast<std::int64_t>(plan.images.size()));
+    }
+    return true;
 }
 
 unsigned worker_count(unsigned asked, std::size_t months) {
@@ -408,22 +471,36 @@ unsigned worker_count(unsigned asked, std::size_t months) {
 
 // Draws every month of the selection, one worker a month at a time, each
 // worker with its own canvas.
+// Draws a month unless the images left no longer fit the disk, and tells
+// how it ended. A month that fails, however, fails alone: the others go on.
+MonthEnd draw_month_if_room(const MonthJob& job, YearMonth month, Worker& worker,
+                            std::string& detail) {
+    std::string message;
+    if (!room_to_go_on(job.space, message)) {
+        if (!message.empty()) {
+            print_line(job.progress, message);
+        }
+        detail = "not drawn: not enough free space in ./image";
+        return MonthEnd::failed;
+    }
+    try {
+        return draw_term_month(job, month, worker, detail);
+    } catch (const std::bad_alloc&) {
+        detail = "Not enough memory.";
+    } catch (const std::exception& error) {
+        detail = error.what();
+    }
+    return MonthEnd::failed;
+}
+
 void draw_months(const MonthJob& job, std::vector<Worker>& workers) {
     std::atomic<std::size_t> next{0};
     const auto work = [&job, &next, &workers](unsigned index) {
-        Worker& worker = workers[index];
         for (std::size_t i = next++; i < job.selection.months.size(); i = next++) {
             const YearMonth month = job.selection.months[i];
             std::string detail;
-            MonthEnd end = MonthEnd::failed;
-            // A month that fails, however, fails alone: the others go on.
-            try {
-                end = draw_term_month(job, month, worker, detail);
-            } catch (const std::bad_alloc&) {
-                detail = "Not enough memory.";
-            } catch (const std::exception& error) {
-                detail = error.what();
-            }
+            const MonthEnd end = draw_month_if_room(job, month, workers[index], detail);
+            note_month_ended(job.space, i);
             note_month(job.progress, month_label(month), end, detail);
         }
     };
@@ -472,10 +549,11 @@ int run_term_images(const std::string& from, const std::string& to, const Images
         return 1;
     }
     Progress progress;
-    const MonthJob job{*selection, request, term_range, progress, started};
+    SpaceWatch space;
+    const MonthJob job{*selection, request, term_range, progress, space, started};
     const unsigned count = worker_count(request.jobs, selection->months.size());
     std::vector<Worker> workers;
-    if ((request.check_space && !space_enough(job, count, errors)) ||
+    if (!check_space(job, count, space, errors) ||
         !make_workers(selection->parameters, request, count, workers, errors)) {
         return 1;
     }

@@ -76,28 +76,6 @@ TEST(PngImage, LargeImageSpansManyChunksAndRefusesWhatPngCannotHold) {
     EXPECT_EQ(reason, "the image is too large for PNG");
 }
 
-TEST(PngImage, NeverLargerThanItsBound) {
-    // Noise, the least compressible levels, every cell unlike its west
-    // neighbour, at every scale: the bound holds, within three times the size.
-    LevelGrid grid{97, 61, std::vector<std::int32_t>(97 * 61)};
-    std::mt19937 random(20261208);
-    for (std::size_t i = 0; i < grid.levels.size(); ++i) {
-        do {
-            grid.levels[i] = static_cast<std::int32_t>(random() % 258) - 1;
-        } while (i > 0 && grid.levels[i] == grid.levels[i - 1]);
-    }
-    for (std::uint32_t scale = IMAGE_SCALE_MIN; scale <= IMAGE_SCALE_MAX; ++scale) {
-        const std::uint64_t size = png_of(grid, scale).size();
-        const std::uint64_t bound = png_image_bytes_bound(97, 61, scale).value();
-        EXPECT_LE(size, bound) << scale;
-        EXPECT_GT(size * 3, bound) << scale;
-    }
-    // Past 32-bit sizes, and past what PNG can hold.
-    EXPECT_GT(png_image_bytes_bound(40000, 40000, 10).value(), 4ULL << 30);
-    EXPECT_EQ(png_image_bytes_bound(std::numeric_limits<std::int32_t>::max() / 4, 1, 5),
-              std::nullopt);
-}
-
 TEST(PngPicture, LegendDecodesToItsPixels) {
     const Picture legend = draw_legend({.maximum = 1902.24597F, .minimum = 0.0199999996F});
     const std::optional<std::string> png = encode_png_picture(legend);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -59,6 +60,16 @@ std::string summary_of(const std::string& errors) {
     std::string line = errors.substr(0, errors.size() - 1);
     line = line.substr(line.rfind('\n') + 1);
     return line.substr(0, line.find(" in "));
+}
+
+// The lines of a text, without their line ends.
+std::vector<std::string> tokens_of_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 class TermRun : public ::testing::Test {
@@ -749,18 +760,21 @@ TEST_F(TermRun, SpaceCheckRefusesWhatCannotFitAndNoMore) {
          "--no-space-check draws regardless."},
         {79, {}, 0, "201911: 30 images drawn, range 0,3000"},
         {78, {"--no-space-check"}, 0, "201911: 30 images drawn, range 0,3000"},
-        {60,
+        // As PNG, reckoned from the first day drawn in memory: 30 images of a
+        // block, a legend of 9 blocks, the record and one image under way.
+        {40,
          {"--format", "png"},
          1,
-         "Not enough free space in ./image: the images may need up to 328 kB (327680 bytes), the "
-         "most such PNG images can take, and 246 kB (245760 bytes) is free. A smaller --scale "
-         "takes less; --no-space-check draws regardless."},
-        {60,
+         "Not enough free space in ./image: the images need about 168 kB (167936 bytes), "
+         "reckoned from 1 day drawn in advance, and 164 kB (163840 bytes) is free. A smaller "
+         "--scale takes less; --no-space-check draws regardless."},
+        {41, {"--format", "png"}, 0, "201911: 30 images drawn, range 0,3000"},
+        {40,
          {"--format", "png", "--scale", "1"},
          1,
-         "Not enough free space in ./image: the images may need up to 328 kB (327680 bytes), the "
-         "most such PNG images can take, and 246 kB (245760 bytes) is free. Fewer months at a "
-         "time (--from, --to) take less; --no-space-check draws regardless."},
+         "Not enough free space in ./image: the images need about 168 kB (167936 bytes), "
+         "reckoned from 1 day drawn in advance, and 164 kB (163840 bytes) is free. Fewer months "
+         "at a time (--from, --to) take less; --no-space-check draws regardless."},
     };
     for (const auto& c : cases) {
         std::filesystem::remove_all(image_dir_);
@@ -777,6 +791,54 @@ TEST_F(TermRun, SpaceCheckRefusesWhatCannotFitAndNoMore) {
         EXPECT_EQ(file_names_in(tree_.root / "left").size(), c.status == 0 ? 33U : 0U)
             << c.free_pages;
     }
+}
+
+// The first days, drawn in advance, may take less than the others: the
+// space is checked again before each month, at the size the images drawn so
+// far take, and the run stops before the disk is full, the months it drew
+// complete. Here the first day of each month is one colour, the others noise.
+TEST_F(TermRun, SpaceIsCheckedAgainAsTheMonthsAreDrawn) {
+    if (const std::string why = why_no_full_disk(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    constexpr int ncols = 60;
+    constexpr int nrows = 40;
+    write_text(tree_.root / "param.dat", parameter_text(ncols, nrows));
+    std::mt19937 random(20261209);
+    std::uniform_real_distribution<float> noise(0.0F, 3000.0F);
+    for (const Month& m : MONTHS) {
+        std::vector<float> values(static_cast<std::size_t>(m.grids) * ncols * nrows, 1000.0F);
+        for (std::size_t i = ncols * nrows; i < values.size(); ++i) {
+            values[i] = noise(random);
+        }
+        write_text(tree_.output / month_file(m), encode_values(values));
+    }
+    std::filesystem::create_directory(image_dir_);
+    std::vector<std::string> arguments = {"images",  "--range", "0,3000", "--format", "png",
+                                          "--scale", "10",      "--jobs", "1"};
+    arguments.insert(arguments.end(), SELECTION.begin(), SELECTION.end());
+    const ProcessResult result = run_program_on_full_disk(
+        DISCHARGE_TERM_PATH, tree_.output, "", "image", 200, tree_.root / "left", arguments);
+    EXPECT_EQ(result.status, 1);
+    const std::vector<std::string> lines = tokens_of_lines(result.errors);
+    ASSERT_EQ(lines.size(), 6U) << result.errors;
+    EXPECT_EQ(lines[0], "201911: 30 images drawn, range 0,3000");
+    EXPECT_TRUE(
+        lines[1].starts_with("Not enough free space in ./image to go on: the 90 images "
+                             "left need about "))
+        << lines[1];
+    EXPECT_TRUE(
+        lines[1].ends_with(" is free. The months drawn are complete: free some space "
+                           "and run again to draw the rest (--no-space-check draws "
+                           "regardless)."))
+        << lines[1];
+    for (std::size_t i = 2; i < 5; ++i) {
+        EXPECT_TRUE(lines[i].ends_with(": not drawn: not enough free space in ./image"))
+            << lines[i];
+    }
+    EXPECT_EQ(lines[5].substr(0, lines[5].find(" in ")), "1 drawn, 0 up to date, 3 failed");
+    // November whole, with its legend, record and lock, and nothing else.
+    EXPECT_EQ(file_names_in(tree_.root / "left").size(), 33U);
 }
 
 TEST_F(TermRun, SpaceCheckComesBeforeAnythingIsReadOrDrawn) {
