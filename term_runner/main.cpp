@@ -230,7 +230,8 @@ void add_range_option(CLI::App& app, Options& options) {
                    "Colour range: term (the whole selection's, the default), month (each "
                    "month's own) or MIN,MAX")
         ->type_name("term|month|MIN,MAX")
-        ->check(checked_by(is_range, "term, month or MIN,MAX with MIN below MAX"));
+        ->check(checked_by(is_range,
+                           "term, month or MIN,MAX with MIN below MAX, MAX - MIN at most 3.4e38"));
 }
 
 void add_images(CLI::App& app, Options& options) {
@@ -322,7 +323,7 @@ void add_legend(CLI::App& app, Options& options) {
     legend->add_option("--range", options.range, "The range")
         ->type_name("MIN,MAX")
         ->required()
-        ->check(checked_by(is_typed_range, "MIN,MAX with MIN below MAX"));
+        ->check(checked_by(is_typed_range, "MIN,MAX with MIN below MAX, MAX - MIN at most 3.4e38"));
     legend
         ->add_option("FILE", options.legend_file,
                      "The file to write: PNG if its name ends in .png, else PPM")

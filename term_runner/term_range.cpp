@@ -1,6 +1,7 @@
 #include "term_range.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <ostream>
 #include <sstream>
@@ -32,7 +33,9 @@ std::optional<RangeChoice> parse_range_choice(const std::string& text) {
     }
     const std::optional<float> minimum = typed_value(text.substr(0, comma));
     const std::optional<float> maximum = typed_value(text.substr(comma + 1));
-    if (!minimum || !maximum || *minimum >= *maximum) {
+    // Levels are positions in the span, which must be a float too: beyond
+    // it (-3e38 to 3e38) every value would be drawn at level 0.
+    if (!minimum || !maximum || *minimum >= *maximum || !std::isfinite(*maximum - *minimum)) {
         return std::nullopt;
     }
     return RangeChoice{RangeChoice::typed, {.maximum = *maximum, .minimum = *minimum}};

@@ -19,7 +19,8 @@ struct RangeChoice {
 };
 
 // "term", "month" or "MIN,MAX" (each read as the dialogue reads a typed
-// value, the minimum below the maximum), or nullopt.
+// value, the minimum below the maximum, their difference a finite float), or
+// nullopt.
 std::optional<RangeChoice> parse_range_choice(const std::string& text);
 
 // "MIN,MAX" with nine significant digits, enough to read back the very same

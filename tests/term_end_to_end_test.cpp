@@ -281,6 +281,8 @@ TEST_F(TermRun, UsageErrors) {
     const std::vector<std::string> cases[] = {
         {"images", "--range", "3000,0"},  // minimum not below maximum
         {"images", "--range", "all"},
+        {"images", "--range=-3e38,3e38"},  // a span beyond the floats
+        {"legend", "--range=-3e38,3e38", "legend.ppm"},
         {"images", "--jobs", "0"},
         {"images", "--scale", "0"},
         {"images", "--scale", "11"},
@@ -663,6 +665,12 @@ TEST_F(TermRun, LegendAsPngHoldsThePixelsOfThePpm) {
         EXPECT_EQ(result.status, 0) << name << ": " << result.errors;
     }
     EXPECT_TRUE(read_bytes(tree_.output / "legend.png").starts_with("\x89PNG\r\n\x1a\n"));
+    // The extension in any case.
+    ASSERT_EQ(run_program_with(DISCHARGE_TERM_PATH, {"legend", "--range", "-5,0.001", "LEGEND.PNG"},
+                               tree_.output)
+                  .status,
+              0);
+    EXPECT_TRUE(read_bytes(tree_.output / "LEGEND.PNG") == read_bytes(tree_.output / "legend.png"));
     const std::string decode = "pngtopnm '" + (tree_.output / "legend.png").string() + "' >'" +
                                (tree_.output / "decoded.ppm").string() + "'";
     ASSERT_EQ(std::system(decode.c_str()), 0);
