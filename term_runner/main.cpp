@@ -59,10 +59,12 @@ images may not fit the free space of the disk of ./image/.
 
 const char* const SERIES_FOOTER = R"(
 Writes ./YYYYMM-YYYYMM-C-R_discharge.dat for each --cell, the lines
-discharge_series writes, month after month (with --csv also a .csv file:
-date,discharge). A month that cannot be read means no series is written,
-unless --allow-gaps: then its days read "nan" in the .dat file and have an
-empty value in the CSV, and the run still ends with status 1.
+discharge_series writes, month after month. With --csv also a .csv file:
+the header date,discharge (UNITS), then YYYY-MM-DD,VALUE a day, VALUE
+empty where there is none (a negative value stored: no discharge). A month
+that cannot be read means no series is written, unless --allow-gaps: then
+its days read "nan" in the .dat file and have an empty value in the CSV,
+and the run still ends with status 1.
 )";
 
 const char* const NETCDF_FOOTER = R"(
@@ -160,6 +162,7 @@ struct Options {
     std::vector<std::string> cells;
     bool csv = false;
     bool allow_gaps = false;
+    std::string series_units = "m3 s-1";
     std::string legend_file;
     NetcdfRequest netcdf;
 };
@@ -210,7 +213,7 @@ Ending run(const CLI::App& app, const Options& options) {
                                 std::cerr)};
     }
     return {run_term_series(options.from, options.to, cells_of(options),
-                            {options.csv, options.allow_gaps}, std::cerr)};
+                            {options.csv, options.allow_gaps, options.series_units}, std::cerr)};
 }
 
 // --from and --to, for `app` itself (before the subcommand) and for each
@@ -277,6 +280,11 @@ void add_series(CLI::App& app, Options& options) {
     series->add_flag("--csv", options.csv, "Also write each series as CSV");
     series->add_flag("--allow-gaps", options.allow_gaps,
                      "Write the series even where months cannot be read, their days marked");
+    series
+        ->add_option("--units", options.series_units,
+                     "Units of the discharge, for the CSV's header (default m3 s-1)")
+        ->type_name("TEXT")
+        ->check(checked_by(is_not_empty, "the units, not empty"));
 }
 
 void add_view(CLI::App& app, Options& options) {

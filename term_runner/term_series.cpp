@@ -12,7 +12,7 @@ namespace {
 // Both files of every cell, growing month after month.
 struct CellTexts {
     std::ostringstream lines;  // as discharge_series writes them
-    std::string csv = "date,discharge\n";
+    std::string csv;
 };
 
 // The value of a day whose month could not be read, with --allow-gaps: what
@@ -20,12 +20,16 @@ struct CellTexts {
 // empty field in the CSV.
 constexpr const char* GAP_TEXT = "nan";
 
+// A day of the CSV: its date and its discharge, empty where there is none,
+// as pandas and R read a missing value: a negative value stored (a cell
+// without discharge) or a day of a month that could not be read (`gap`).
 void append_csv(std::string& csv, YearMonth month, const std::vector<float>& series, bool gap) {
     for (std::size_t day = 0; day < series.size(); ++day) {
         char date[32];
         std::snprintf(date, sizeof date, "%04d-%02d-%02d,", static_cast<int>(month.year),
                       static_cast<int>(month.month), static_cast<int>(day + 1));
-        csv += date + (gap ? std::string() : discharge_text(series[day])) + "\n";
+        const bool missing = gap || series[day] < 0.0F;
+        csv += date + (missing ? std::string() : discharge_text(series[day])) + "\n";
     }
 }
 
@@ -97,6 +101,9 @@ int run_term_series(const std::string& from, const std::string& to,
         return 2;
     }
     std::vector<CellTexts> texts(cells.size());
+    for (CellTexts& text : texts) {
+        text.csv = "date,discharge (" + request.units + ")\n";
+    }
     std::size_t missing = 0;
     for (const YearMonth month : selection->months) {
         std::vector<std::vector<float>> series;

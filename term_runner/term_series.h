@@ -27,11 +27,14 @@ bool read_month_series(const TermSelection& selection, YearMonth month,
 
 // What `series` was asked to do.
 struct SeriesRequest {
-    bool csv = false;         // also write each series as CSV
-    bool allow_gaps = false;  // write series with months missing, their days marked
+    bool csv = false;              // also write each series as CSV
+    bool allow_gaps = false;       // write series with months missing, their days marked
+    std::string units = "m3 s-1";  // of the discharge, in the CSV's header
 };
 
-// Writes each cell's series of the selection, and with `csv` its CSV file,
+// Writes each cell's series of the selection, and with `csv` its CSV file
+// (header "date,discharge (UNITS)", a line "YYYY-MM-DD,value" a day, the
+// value empty where there is no discharge or the month could not be read),
 // in the working directory. Each monthly file is read once for all cells. A
 // month that cannot be read whole is named on `errors`; then no series is
 // written, unless `allow_gaps`: then its days are written with the value

@@ -230,16 +230,17 @@ TEST_F(TermRun, SeriesAreTheMonthsSeriesJoinedAndNeverHaveSilentGaps) {
         }
         return joined_lines;
     };
-    // The CSV holds the same values, dated; a missing one is left empty.
-    const auto csv_of = [](const std::string& lines_text) {
-        std::string csv = "date,discharge\n";
+    // The CSV holds the same values, dated; a missing one is left empty, as
+    // is one without discharge.
+    const auto csv_of = [](const std::string& lines_text, const std::string& units) {
+        std::string csv = "date,discharge (" + units + ")\n";
         std::istringstream lines(lines_text);
         for (int year, month, day; lines >> year >> month >> day;) {
             std::string value;
             lines >> value;
             char date[32];
             std::snprintf(date, sizeof date, "%04d-%02d-%02d,", year, month, day);
-            csv += date + (value == "nan" ? "" : value) + "\n";
+            csv += date + (value == "nan" || value.starts_with("-") ? "" : value) + "\n";
         }
         return csv;
     };
@@ -264,7 +265,7 @@ TEST_F(TermRun, SeriesAreTheMonthsSeriesJoinedAndNeverHaveSilentGaps) {
                       "No series written: 1 month of the selection cannot be read (--allow-gaps "
                       "writes the others, the missing days marked).\n");
             EXPECT_FALSE(std::filesystem::exists(tree_.output / "201911-202002-5-4_discharge.dat"));
-            asked.push_back("--allow-gaps");
+            asked.insert(asked.end(), {"--allow-gaps", "--units", "m3/s"});
         }
         const ProcessResult result = term(asked);
         EXPECT_EQ(result.status, january_missing ? 1 : 0) << result.errors;
@@ -272,7 +273,9 @@ TEST_F(TermRun, SeriesAreTheMonthsSeriesJoinedAndNeverHaveSilentGaps) {
             const std::string stem = std::string("201911-202002-") + cell[0] + "-" + cell[2];
             const std::string lines = expected_lines(cell, january_missing);
             EXPECT_EQ(read_text(tree_.output / (stem + "_discharge.dat")), lines) << cell;
-            EXPECT_EQ(read_text(tree_.output / (stem + "_discharge.csv")), csv_of(lines)) << cell;
+            EXPECT_EQ(read_text(tree_.output / (stem + "_discharge.csv")),
+                      csv_of(lines, january_missing ? "m3/s" : "m3 s-1"))
+                << cell;
         }
     }
 }
