@@ -223,7 +223,11 @@ bool draw_missing_images(const MonthJob& job, YearMonth month, ValueRange range,
 bool draw_what_is_missing(const MonthJob& job, YearMonth month, ValueRange range,
                           DischargeFile& data, Worker& worker, MonthRecord& record,
                           const MonthOutputNames& names, Failure& failure) {
-    if (!draw_missing_images(job, month, range, data, worker, record, names, failure)) {
+    // Where only the legend is missing, the month is not read again.
+    const bool images_missing = std::any_of(record.days.begin(), record.days.end(),
+                                            [](const auto& day) { return !day.has_value(); });
+    if (images_missing &&
+        !draw_missing_images(job, month, range, data, worker, record, names, failure)) {
         return false;
     }
     if (!record.legend) {
