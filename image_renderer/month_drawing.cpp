@@ -41,9 +41,6 @@ DayRead read_day(DischargeFile& data, ValueRange range, std::vector<float>& valu
     }
 }
 
-// Draws `day`, whose levels were read into canvas.grid as `day_read` tells,
-// and reads the next day into canvas.next_grid as `next_read` tells. Returns
-// how the month ends at this day, or nullopt to go on.
 // How the month ends at a day whose data was read as `day_read` tells, or
 // nullopt if it goes on.
 std::optional<DrawingOutcome> read_outcome(const DayRead& day_read) {
@@ -60,11 +57,44 @@ std::optional<DrawingOutcome> read_outcome(const DayRead& day_read) {
     return std::nullopt;
 }
 
+// Starts reading the next day with `read_next` on a helper thread where the
+// days are large enough to be worth it, else reads it now; no next day is
+// read after the last. Returns the helper, joinable if there is one.
+std::jthread start_reading_next(std::int32_t day, std::int32_t day_count, const DayCanvas& canvas,
+                                const std::function<void()>& read_next) {
+    std::jthread helper;
+    if (day < day_count && canvas.values.size() >= OVERLAP_CELLS) {
+        try {
+            helper = std::jthread(read_next);
+        } catch (const std::system_error&) {
+            // No thread to be had: one thing after the other.
+        } catch (const std::bad_alloc&) {
+            // Nor memory for one: the same.
+        }
+    }
+    if (day < day_count && !helper.joinable()) {
+        read_next();
+    }
+    return helper;
+}
+
+// Creates the image that will appear as `name`: a PPM's header written, or
+// empty for the caller's own writer.
+bool create_day_image(OutputFile& image, const std::string& name, const DayCanvas& canvas,
+                      const DayHooks& hooks) {
+    return hooks.write ? create_output_file(image, name, false)
+                       : open_discharge_image(image, name, canvas.grid.ncols, canvas.grid.nrows,
+                                              canvas.scale);
+}
+
+// Draws `day`, whose levels were read into canvas.grid as `day_read` tells,
+// and reads the next day into canvas.next_grid as `next_read` tells. Returns
+// how the month ends at this day, or nullopt to go on.
 std::optional<DrawingOutcome> draw_day(DischargeFile& data, YearMonth month, std::int32_t day,
                                        std::int32_t day_count, ValueRange range, DayCanvas& canvas,
                                        const DayHooks& hooks, const DayRead& day_read,
                                        DayRead& next_read, std::string& reason) {
-    const auto read_next = [&] {
+    const std::function<void()> read_next = [&] {
         next_read = read_day(data, range, canvas.values, canvas.next_grid);
     };
     if (hooks.wanted && !hooks.wanted(day)) {
@@ -82,28 +112,14 @@ std::optional<DrawingOutcome> draw_day(DischargeFile& data, YearMonth month, std
     // The image appears under its name only once complete: a failure, an
     // exception or an interruption leaves no part of it behind.
     OutputFile image;
-    if (!(hooks.write ? create_output_file(image, name, false)
-                      : open_discharge_image(image, name, canvas.grid.ncols, canvas.grid.nrows,
-                                             canvas.scale))) {
+    if (!create_day_image(image, name, canvas, hooks)) {
         reason = image.reason;
         return DrawingOutcome::image_not_created;
     }
     if (const std::optional<DrawingOutcome> end = read_outcome(day_read)) {
         return end;
     }
-    std::jthread helper;
-    if (day < day_count && canvas.values.size() >= OVERLAP_CELLS) {
-        try {
-            helper = std::jthread(read_next);
-        } catch (const std::system_error&) {
-            // No thread to be had: one thing after the other.
-        } catch (const std::bad_alloc&) {
-            // Nor memory for one: the same.
-        }
-    }
-    if (day < day_count && !helper.joinable()) {
-        read_next();
-    }
+    std::jthread helper = start_reading_next(day, day_count, canvas, read_next);
     std::string failure;
     const bool written = hooks.write
                              ? hooks.write(image, canvas.grid, failure) && commit_output_file(image)

@@ -137,6 +137,57 @@ std::optional<std::uint32_t> png_side(std::int32_t cells, std::uint32_t scale) {
 
 }  // namespace
 
+namespace {
+
+// The filter of the first pixel row of each cell's block.
+unsigned char first_row_filter(const PngSettings& settings) {
+    using FirstRow = PngSettings::FirstRow;
+    return settings.first_row == FirstRow::sub  ? FILTER_SUB
+           : settings.first_row == FirstRow::up ? FILTER_UP
+                                                : FILTER_NONE;
+}
+
+// Builds in scratch.row the first pixel row of the block of grid row
+// `levels`, filtered with `filter`: with Sub one byte a cell is left, the
+// difference from the cell to its west, followed by zeros; with Up the
+// difference from the cell to its north, in every pixel. scratch.above
+// holds the palette entries of the row above, and then of this one.
+void build_first_row(const std::int32_t* levels, std::size_t ncols, std::uint32_t scale,
+                     unsigned char filter, PngScratch& scratch) {
+    const ColourTable& palette = colour_table();
+    colour_indices(levels, ncols, scratch.indices.data());
+    scratch.row[0] = filter;
+    unsigned char left = 0;
+    unsigned char* pixel = scratch.row.data() + 1;
+    for (std::size_t column = 0; column < ncols; ++column) {
+        const unsigned char entry = palette.entry[scratch.indices[column]];
+        const unsigned char above = scratch.above[column];
+        if (filter == FILTER_UP) {
+            std::fill_n(pixel, scale, static_cast<unsigned char>(entry - above));
+            pixel += scale;
+        } else {
+            *pixel++ = filter == FILTER_SUB ? static_cast<unsigned char>(entry - left) : entry;
+            for (std::uint32_t repeat_pixel = 1; repeat_pixel < scale; ++repeat_pixel) {
+                *pixel++ = filter == FILTER_SUB ? 0 : entry;
+            }
+        }
+        left = entry;
+        scratch.above[column] = entry;
+    }
+}
+
+// The signature, the header and the palette: the entries of the colour
+// table.
+bool write_palette_head(const PieceWriter& write, std::uint32_t width, std::uint32_t height) {
+    std::vector<unsigned char> colours;
+    for (const Rgb& colour : colour_table().colours) {
+        colours.insert(colours.end(), {colour.red, colour.green, colour.blue});
+    }
+    return write_header(write, width, height, 3) && write_chunk(write, "PLTE", colours);
+}
+
+}  // namespace
+
 bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scratch,
                      const PieceWriter& write, std::string& reason, const PngSettings& settings) {
     const std::optional<std::uint32_t> width = png_side(grid.ncols, scale);
@@ -145,13 +196,8 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
         reason = "the image is too large for PNG";
         return false;
     }
-    const ColourTable& palette = colour_table();
-    std::vector<unsigned char> colours;
-    for (const Rgb& colour : palette.colours) {
-        colours.insert(colours.end(), {colour.red, colour.green, colour.blue});
-    }
     ImageData data;
-    if (!write_header(write, *width, *height, 3) || !write_chunk(write, "PLTE", colours) ||
+    if (!write_palette_head(write, *width, *height) ||
         !start_image_data(data, scratch.out, reason, settings)) {
         return false;
     }
@@ -161,39 +207,11 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
     scratch.above.assign(ncols, 0);
     // The repeats of a row for a cell's height with the Up filter, which
     // leaves no non-zero byte.
-    const std::vector<unsigned char> repeat = [&] {
-        std::vector<unsigned char> bytes(std::size_t{1} + *width, 0);
-        bytes[0] = FILTER_UP;
-        return bytes;
-    }();
-    using FirstRow = PngSettings::FirstRow;
-    const unsigned char first_filter = settings.first_row == FirstRow::sub  ? FILTER_SUB
-                                       : settings.first_row == FirstRow::up ? FILTER_UP
-                                                                            : FILTER_NONE;
+    std::vector<unsigned char> repeat(std::size_t{1} + *width, 0);
+    repeat[0] = FILTER_UP;
+    const unsigned char filter = first_row_filter(settings);
     for (std::size_t row = static_cast<std::size_t>(grid.nrows); row-- > 0;) {
-        colour_indices(&grid.levels[row * ncols], ncols, scratch.indices.data());
-        // The first row of the block: with Sub one byte a cell is left, the
-        // difference from the cell to its west, followed by zeros; with Up
-        // the difference from the cell to its north, in every pixel.
-        scratch.row[0] = first_filter;
-        unsigned char left = 0;
-        unsigned char* pixel = scratch.row.data() + 1;
-        for (std::size_t column = 0; column < ncols; ++column) {
-            const unsigned char entry = palette.entry[scratch.indices[column]];
-            const unsigned char above = scratch.above[column];
-            if (first_filter == FILTER_UP) {
-                std::fill_n(pixel, scale, static_cast<unsigned char>(entry - above));
-                pixel += scale;
-            } else {
-                *pixel++ =
-                    first_filter == FILTER_SUB ? static_cast<unsigned char>(entry - left) : entry;
-                for (std::uint32_t repeat_pixel = 1; repeat_pixel < scale; ++repeat_pixel) {
-                    *pixel++ = first_filter == FILTER_SUB ? 0 : entry;
-                }
-            }
-            left = entry;
-            scratch.above[column] = entry;
-        }
+        build_first_row(&grid.levels[row * ncols], ncols, scale, filter, scratch);
         if (!deflate_into_chunks(data, scratch.row, Z_NO_FLUSH, scratch.out, write)) {
             return false;
         }

@@ -4,6 +4,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "failure.h"
 #include "output_file.h"
 #include "output_names.h"
 
@@ -89,26 +90,17 @@ std::optional<GridCell> parse_cell(const std::string& text) {
     return cell;
 }
 
-int run_term_series(const std::string& from, const std::string& to,
-                    const std::vector<GridCell>& cells, const SeriesRequest& request,
-                    std::ostream& errors) {
-    int status = 0;
-    const std::optional<TermSelection> selection = select_term(from, to, errors, status);
-    if (!selection) {
-        return status;
-    }
-    if (!cells_in_grid(cells, selection->parameters, errors)) {
-        return 2;
-    }
-    std::vector<CellTexts> texts(cells.size());
-    for (CellTexts& text : texts) {
-        text.csv = "date,discharge (" + request.units + ")\n";
-    }
+namespace {
+
+// Reads every month once for all cells, appending each cell's days to its
+// texts; returns how many months could not be read, each named on `errors`.
+std::size_t read_series(const TermSelection& selection, const std::vector<GridCell>& cells,
+                        std::vector<CellTexts>& texts, std::ostream& errors) {
     std::size_t missing = 0;
-    for (const YearMonth month : selection->months) {
+    for (const YearMonth month : selection.months) {
         std::vector<std::vector<float>> series;
         std::string reason;
-        const bool read = read_month_series(*selection, month, cells, series, reason);
+        const bool read = read_month_series(selection, month, cells, series, reason);
         if (!read) {
             errors << failure_text(month_unreadable(month, reason)) << std::endl;
             ++missing;
@@ -125,6 +117,50 @@ int run_term_series(const std::string& from, const std::string& to,
                        !read);
         }
     }
+    return missing;
+}
+
+// Writes each cell's files; false once any could not be, each named.
+bool write_series(const TermSelection& selection, const std::vector<GridCell>& cells,
+                  const std::vector<CellTexts>& texts, bool csv, std::ostream& errors) {
+    bool written = true;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const std::string stem =
+            term_series_stem(selection.months.front(), selection.months.back(), cells[i]);
+        for (const bool is_csv : {false, true}) {
+            const std::string name = stem + (is_csv ? ".csv" : ".dat");
+            std::string reason;
+            if ((!is_csv || csv) &&
+                !write_whole_output(name, is_csv ? texts[i].csv : texts[i].lines.str(), true,
+                                    reason)) {
+                errors << failure_text(
+                              {name, "Time series discharge output file cannot write.", reason})
+                       << std::endl;
+                written = false;
+            }
+        }
+    }
+    return written;
+}
+
+}  // namespace
+
+int run_term_series(const std::string& from, const std::string& to,
+                    const std::vector<GridCell>& cells, const SeriesRequest& request,
+                    std::ostream& errors) {
+    int status = 0;
+    const std::optional<TermSelection> selection = select_term(from, to, errors, status);
+    if (!selection) {
+        return status;
+    }
+    if (!cells_in_grid(cells, selection->parameters, errors)) {
+        return 2;
+    }
+    std::vector<CellTexts> texts(cells.size());
+    for (CellTexts& text : texts) {
+        text.csv = "date,discharge (" + request.units + ")\n";
+    }
+    const std::size_t missing = read_series(*selection, cells, texts, errors);
     // A series with a hole in it is written only where asked for, the hole
     // marked: a gap nobody notices is worse than no series.
     if (missing > 0 && !request.allow_gaps) {
@@ -134,21 +170,6 @@ int run_term_series(const std::string& from, const std::string& to,
                << std::endl;
         return 1;
     }
-    status = missing > 0 ? 1 : 0;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        const std::string stem =
-            term_series_stem(selection->months.front(), selection->months.back(), cells[i]);
-        std::string reason;
-        for (const bool is_csv : {false, true}) {
-            const std::string name = stem + (is_csv ? ".csv" : ".dat");
-            if ((!is_csv || request.csv) &&
-                !write_whole_output(name, is_csv ? texts[i].csv : texts[i].lines.str(), true,
-                                    reason)) {
-                errors << name << ": Time series discharge output file cannot write. (" << reason
-                       << ")" << std::endl;
-                status = 1;
-            }
-        }
-    }
-    return status;
+    const bool written = write_series(*selection, cells, texts, request.csv, errors);
+    return missing > 0 || !written ? 1 : 0;
 }
