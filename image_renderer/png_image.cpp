@@ -177,8 +177,12 @@ void build_first_row(const std::int32_t* levels, std::size_t ncols, std::uint32_
 }
 
 // The signature, the header and the palette: the entries of the colour
-// table.
-bool write_palette_head(const PieceWriter& write, std::uint32_t width, std::uint32_t height) {
+// table; without the palette where the entries are grey levels.
+bool write_palette_head(const PieceWriter& write, std::uint32_t width, std::uint32_t height,
+                        bool entries_as_grey) {
+    if (entries_as_grey) {
+        return write_header(write, width, height, 0);
+    }
     std::vector<unsigned char> colours;
     for (const Rgb& colour : colour_table().colours) {
         colours.insert(colours.end(), {colour.red, colour.green, colour.blue});
@@ -197,7 +201,7 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
         return false;
     }
     ImageData data;
-    if (!write_palette_head(write, *width, *height) ||
+    if (!write_palette_head(write, *width, *height, settings.entries_as_grey) ||
         !start_image_data(data, scratch.out, reason, settings)) {
         return false;
     }

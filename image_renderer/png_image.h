@@ -38,6 +38,10 @@ struct PngSettings {
     enum class FirstRow { none, sub, up } first_row = FirstRow::none;
     int deflate_level = 1;     // zlib's 1 (fastest) to 9 (smallest); runs alone take any
     int deflate_strategy = 3;  // zlib's: 0 default, 1 filtered, 2 Huffman only, 3 runs
+    // Each pixel the number of its palette entry as an 8-bit grey level, and
+    // no palette: for the view page, which colours the entries itself and
+    // reads a cell's entry straight from the pixel.
+    bool entries_as_grey = false;
 };
 
 // The PNG of `grid` at `scale` (IMAGE_SCALE_MIN to IMAGE_SCALE_MAX) through

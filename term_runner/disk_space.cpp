@@ -72,6 +72,12 @@ std::optional<std::uint64_t> first_day_png_bytes(const TermSelection& selection,
                                                  std::optional<ValueRange> range,
                                                  std::uint32_t scale, DayCanvas& canvas,
                                                  PngScratch& scratch) {
+    // A month given as a pipe is read once for each pass that a writer
+    // serves: it is not read ahead of time.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(discharge_file_name(month.year, month.month), error)) {
+        return std::nullopt;
+    }
     DischargeFile data;
     std::string reason;
     if (!open_term_month(data, selection, month, reason) ||

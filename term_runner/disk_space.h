@@ -44,7 +44,8 @@ struct PngSample {
 
 // Draws the first day of up to eight of `months`, spread over them, in
 // memory as PNG images at `scale`, each with `range` or, where that is
-// nullopt, the day's own range. Months that cannot be read are left out.
+// nullopt, the day's own range. Months that cannot be read are left out, and
+// so are those given as pipes, which are not read ahead of their passes.
 PngSample sample_png_sizes(const TermSelection& selection, const std::vector<YearMonth>& months,
                            std::optional<ValueRange> range, std::uint32_t scale);
 

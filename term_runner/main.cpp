@@ -83,10 +83,12 @@ library (see docs/installing.md).
 const char* const VIEW_FOOTER = R"(
 Writes ./view/index.html and what it shows: the selection's days as frames
 of one pixel a cell (./view/data/YYYYMM.js, a month each, loaded as needed),
-with a slider, playback, the legend, the value of a cell read from its colour
-and a pinned cell's hydrograph; --cell cells with their exact series. Open
-index.html from disk in a browser; copy or zip the folder view/ to share it.
-A month whose file and range are unchanged is kept.
+with a slider, playback, the legend, the values a cell's colour stands for
+and a pinned cell's hydrograph, which the page saves as CSV; --cell cells
+with their exact series. Open index.html from disk in a browser; copy or zip
+the folder view/ to share it. A month whose file and range are unchanged is
+kept. One run at a time writes the page (another is refused, status 1), and
+nothing is written where the disk of ./view may not hold the page.
 )";
 
 CLI::Validator checked_by(bool (*valid)(const std::string&), const char* description) {
@@ -162,7 +164,8 @@ struct Options {
     std::vector<std::string> cells;
     bool csv = false;
     bool allow_gaps = false;
-    std::string series_units = "m3 s-1";
+    std::string units = "m3 s-1";  // of series and view
+    std::string command_line;      // as a POSIX shell reads it back
     std::string legend_file;
     NetcdfRequest netcdf;
 };
@@ -197,7 +200,8 @@ Ending run(const CLI::App& app, const Options& options) {
         return {run_term_images(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("view")) {
-        const ViewRequest request{*parse_range_choice(options.range), cells_of(options)};
+        const ViewRequest request{*parse_range_choice(options.range), cells_of(options),
+                                  options.units, !options.no_space_check, options.command_line};
         return {run_term_view(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("netcdf")) {
@@ -213,7 +217,7 @@ Ending run(const CLI::App& app, const Options& options) {
                                 std::cerr)};
     }
     return {run_term_series(options.from, options.to, cells_of(options),
-                            {options.csv, options.allow_gaps, options.series_units}, std::cerr)};
+                            {options.csv, options.allow_gaps, options.units}, std::cerr)};
 }
 
 // --from and --to, for `app` itself (before the subcommand) and for each
@@ -281,7 +285,7 @@ void add_series(CLI::App& app, Options& options) {
     series->add_flag("--allow-gaps", options.allow_gaps,
                      "Write the series even where months cannot be read, their days marked");
     series
-        ->add_option("--units", options.series_units,
+        ->add_option("--units", options.units,
                      "Units of the discharge, for the CSV's header (default m3 s-1)")
         ->type_name("TEXT")
         ->check(checked_by(is_not_empty, "the units, not empty"));
@@ -296,6 +300,11 @@ void add_view(CLI::App& app, Options& options) {
                      "A cell shown with its exact series: column and row, from 1 (repeatable)")
         ->type_name("C,R")
         ->check(checked_by(is_cell, "C,R with column and row from 1"));
+    view->add_option("--units", options.units, "Units of the discharge (default m3 s-1)")
+        ->type_name("TEXT")
+        ->check(checked_by(is_not_empty, "the units, not empty"));
+    view->add_flag("--no-space-check", options.no_space_check,
+                   "Write the page even where the disk may not hold it");
 }
 
 void add_netcdf(CLI::App& app, Options& options) {
@@ -365,8 +374,9 @@ int main(int argc, char** argv) {
         return USAGE_STATUS;
     }
     for (int i = 0; i < argc; ++i) {
-        options.netcdf.command_line += (i > 0 ? " " : "") + shell_word(argv[i]);
+        options.command_line += (i > 0 ? " " : "") + shell_word(argv[i]);
     }
+    options.netcdf.command_line = options.command_line;
     Ending ending;
     const int status = run_reporting_memory(std::cerr, "Not enough memory.", [&] {
         ending = run(app, options);

@@ -61,6 +61,10 @@ std::string month_script_name(YearMonth month);
 inline constexpr const char* TERM_SCRIPT_NAME = "./view/data/term.js";
 inline constexpr const char* VIEW_LOCK_NAME = "./view/.lock";
 
+// "./view/data/incomplete.js": present while a run writes the page's data,
+// and left behind by a run that did not finish.
+inline constexpr const char* INCOMPLETE_SCRIPT_NAME = "./view/data/incomplete.js";
+
 // "./%04d%02d-%04d%02d-%d-%d_discharge" filled with the first and the last
 // month and the cell: the name of its series without ".dat" or ".csv".
 std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell);

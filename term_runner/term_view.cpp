@@ -1,14 +1,19 @@
 #include "term_view.h"
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <new>
 #include <ostream>
 #include <set>
 #include <span>
 
-#include "legend.h"
+#include "colour_table.h"
+#include "disk_space.h"
 #include "month_record.h"
+#include "output_file.h"
 #include "output_names.h"
 #include "png_image.h"
 #include "progress.h"
@@ -17,11 +22,12 @@
 namespace {
 
 // Format of the data scripts: raised when the page reads them otherwise.
-constexpr int VIEW_DATA_VERSION = 1;
+constexpr int VIEW_DATA_VERSION = 2;
 
-std::string data_uri(std::string_view png) {
-    return "data:image/png;base64," + base64(png);
-}
+// What a frame adds to its PNG in a month's script: the data URI's head,
+// the quotes, the comma and the line end.
+constexpr std::string_view DATA_URI_HEAD = "data:image/png;base64,";
+constexpr std::uint64_t FRAME_FRAMING = DATA_URI_HEAD.size() + 4;
 
 // The first line of a month's script: what it was made from. A script whose
 // first line is the one a month needs now is up to date; one made from a
@@ -41,26 +47,33 @@ std::string first_line_of(const std::string& path) {
     return line;
 }
 
-// The month's script: its key, then a call that hands the page the month's
-// range, legend and one PNG a day, one pixel a cell. False with `detail` set
-// once anything failed.
-bool write_month_script(const TermSelection& selection, YearMonth month, ValueRange range,
-                        const std::string& key, DayCanvas& canvas, PngScratch& scratch,
-                        Progress& progress, std::string& detail) {
-    DischargeFile data;
-    std::string reason;
-    if (!open_term_month(data, selection, month, reason)) {
-        detail = failure_text(month_unreadable(month, reason));
-        return false;
+// A value as the page reads it: the shortest text of the float, or
+// Infinity where no float is.
+std::string number_text(float value) {
+    return std::isinf(value) ? "Infinity" : shortest_text(value);
+}
+
+// What each colour of the month stands for under `range`: for each palette
+// entry its values from low up to high (null for black, which has no level),
+// and where values above the range begin.
+std::string bounds_script(ValueRange range) {
+    const ColourBounds bounds = colour_entry_bounds(range);
+    std::string text = "bounds: [";
+    for (const EntryBounds& entry : bounds.entries) {
+        if (entry.low) {
+            text.append("[").append(number_text(*entry.low)).append(",");
+            text.append(number_text(*entry.high)).append("],");
+        } else {
+            text.append("null,");
+        }
     }
-    const std::optional<std::string> legend = encode_png_picture(draw_legend(range));
-    if (!legend) {
-        detail = "zlib failed";
-        return false;
-    }
-    std::string script = key + "\ndischarge_view.month({label: \"" + month_label(month) +
-                         "\", range: \"" + range_text(range) + "\", legend: \"" +
-                         data_uri(*legend) + "\", frames: [\n";
+    return text + "], above: " + number_text(bounds.above);
+}
+
+// Appends each day of `data` to `script` as a PNG of one pixel a cell, its
+// palette entry as a grey level. False with `failure` set if it fails.
+bool append_frames(DischargeFile& data, YearMonth month, ValueRange range, DayCanvas& canvas,
+                   PngScratch& scratch, Progress& progress, std::string& script, Failure& failure) {
     std::string png;
     const PieceWriter collect = [&png](std::span<const std::span<const char>> pieces) {
         for (const std::span<const char> piece : pieces) {
@@ -70,82 +83,154 @@ bool write_month_script(const TermSelection& selection, YearMonth month, ValueRa
     };
     for (std::int32_t day = 1; day <= days_in_month(month.month); ++day) {
         if (!fill_level_grid(data, range, canvas)) {
-            detail = discharge_file_name(month.year, month.month) + ": Discharge data cannot open.";
+            failure = {discharge_file_name(month.year, month.month), "Discharge data cannot open.",
+                       ""};
             return false;
         }
         png.clear();
-        if (!write_png_image(canvas.grid, 1, scratch, collect, reason)) {
-            detail = reason;
+        std::string reason;
+        if (!write_png_image(canvas.grid, 1, scratch, collect, reason, {.entries_as_grey = true})) {
+            failure = {month_script_name(month), "Page output file cannot write.", reason};
             return false;
         }
-        script.append("\"").append(data_uri(png)).append("\",\n");
+        script.append("\"").append(DATA_URI_HEAD).append(base64(png)).append("\",\n");
         note_image(progress);
+    }
+    return true;
+}
+
+// The month's script: its key, then a call that hands the page the month's
+// range, what its colours stand for and one frame a day. False with
+// `failure` set once anything failed.
+bool write_month_script(const TermSelection& selection, YearMonth month, ValueRange range,
+                        const std::string& key, DayCanvas& canvas, PngScratch& scratch,
+                        Progress& progress, Failure& failure) {
+    DischargeFile data;
+    std::string reason;
+    if (!open_term_month(data, selection, month, reason)) {
+        failure = month_unreadable(month, reason);
+        return false;
+    }
+    std::string script =
+        key + "\ndischarge_view.month({label: \"" + month_label(month) + "\", range: \"" +
+        range_text(range) + "\", minimum: \"" + shortest_text(range.minimum) + "\", maximum: \"" +
+        shortest_text(range.maximum) + "\", " + bounds_script(range) + ", frames: [\n";
+    if (!append_frames(data, month, range, canvas, scratch, progress, script, failure)) {
+        return false;
     }
     script += "]});\n";
     const std::string name = month_script_name(month);
     if (!write_whole_output(name, script, false, reason)) {
-        detail = name + ": Image output file cannot write. (" + reason + ")";
+        failure = {name, "Page output file cannot write.", reason};
         return false;
     }
     return true;
 }
 
-// The palette as the page reads values from colours: for each entry its
-// colour, the lowest and highest level drawn in it (-1 for none), and whether
-// it also draws cells without discharge (black) or above the range.
-std::string palette_script() {
-    const ColourTable& palette = colour_table();
-    std::string text = "[";
-    for (std::size_t entry = 0; entry < palette.colours.size(); ++entry) {
-        int lowest = -1;
-        int highest = -1;
-        for (int level = 0; level < 256; ++level) {
-            if (palette.entry[static_cast<std::size_t>(level)] == entry) {
-                lowest = lowest < 0 ? level : lowest;
-                highest = level;
-            }
-        }
-        const Rgb colour = palette.colours[entry];
-        const char* separator = "[";
-        for (const int number : {int{colour.red}, int{colour.green}, int{colour.blue}, lowest,
-                                 highest, palette.entry[COLOUR_COUNT - 2] == entry ? 1 : 0,
-                                 palette.entry[COLOUR_COUNT - 1] == entry ? 1 : 0}) {
-            text.append(separator).append(std::to_string(number));
-            separator = ",";
-        }
-        text.append("],");
+// How a month of the page ended: its script there and right, or why not.
+struct MonthView {
+    YearMonth month;
+    bool shown = false;
+    std::string error;  // why it has no data
+};
+
+// What every month of the run shares.
+struct ViewJob {
+    const TermSelection& selection;
+    const ViewRequest& request;
+    ValueRange term_range;  // for RangeChoice::term and typed
+    DayCanvas& canvas;
+    PngScratch& scratch;
+    Progress& progress;
+};
+
+// The range of `month` on the page: the term's or the typed one, or the
+// month's own, read from it; nullopt with `failure` set if it has none.
+std::optional<ValueRange> view_range(const ViewJob& job, YearMonth month, Failure& failure) {
+    if (job.request.range.kind != RangeChoice::month) {
+        return job.term_range;
     }
-    return text + "]";
+    DischargeFile file;
+    std::string reason;
+    if (!open_term_month(file, job.selection, month, reason)) {
+        failure = month_unreadable(month, reason);
+        return std::nullopt;
+    }
+    return month_own_range(job.selection, month, file, failure);
 }
 
-// The term's script: the grid, the months, the colours and the exact series
-// of the chosen cells ("" for a day whose month could not be read).
-// A month that cannot be read is named on `errors` unless it is among
-// `named`, and makes `whole` false.
-std::string term_script(const TermSelection& selection, const ViewRequest& request,
-                        const std::set<std::string>& named, std::ostream& errors, bool& whole) {
-    const RunParameters& grid = selection.parameters;
-    std::string months;
-    std::vector<std::string> values(request.cells.size());
-    for (const YearMonth month : selection.months) {
-        const std::int32_t days = days_in_month(month.month);
-        months += "{label: \"" + month_label(month) + "\", year: " + std::to_string(month.year) +
-                  ", month: " + std::to_string(month.month) + ", days: " + std::to_string(days) +
-                  "},";
-        if (request.cells.empty()) {
-            continue;
+// Writes the month's script unless it is up to date, noting how it ended.
+MonthView view_month(const ViewJob& job, YearMonth month) {
+    MonthView view{month, false, ""};
+    MonthEnd end = MonthEnd::failed;
+    std::string detail;
+    Failure failure;
+    try {
+        const std::optional<FileStamp> data =
+            stamp_of(discharge_file_name(month.year, month.month));
+        const std::optional<ValueRange> range = view_range(job, month, failure);
+        const std::string key =
+            range ? month_key(month, *range, job.selection.parameters, data) : "";
+        if (range && data && first_line_of(month_script_name(month)) == key) {
+            note_kept(job.progress, days_in_month(month.month));
+            detail = "up to date";
+            end = MonthEnd::up_to_date;
+        } else if (range && write_month_script(job.selection, month, *range, key, job.canvas,
+                                               job.scratch, job.progress, failure)) {
+            detail = "view written, range " + range_text(*range);
+            end = MonthEnd::drawn;
+        }
+    } catch (const std::bad_alloc&) {
+        failure = {"", "Not enough memory.", ""};
+    }
+    view.shown = end != MonthEnd::failed;
+    if (!view.shown) {
+        view.error = detail = failure_text(failure);
+    }
+    note_month(job.progress, month_label(month), end, detail);
+    return view;
+}
+
+// The colour table as the page draws it: each entry's colour and the levels
+// it draws (-1 for none), and which entries draw no discharge and values
+// above the range.
+std::string palette_script() {
+    const ColourTable& table = colour_table();
+    std::string colours = "[";
+    std::string levels = "[";
+    const std::vector<EntryLevels> entry_levels = colour_entry_levels();
+    for (std::size_t entry = 0; entry < table.colours.size(); ++entry) {
+        const Rgb colour = table.colours[entry];
+        colours.append("[").append(std::to_string(colour.red)).append(",");
+        colours.append(std::to_string(colour.green)).append(",");
+        colours.append(std::to_string(colour.blue)).append("],");
+        levels.append("[").append(std::to_string(entry_levels[entry].lowest)).append(",");
+        levels.append(std::to_string(entry_levels[entry].highest)).append("],");
+    }
+    return "palette: " + colours + "], levels: " + levels +
+           "], black: " + std::to_string(table.entry[BLACK_INDEX]) +
+           ", aboveEntry: " + std::to_string(table.entry[ABOVE_INDEX]);
+}
+
+// The exact series of the chosen cells ("" for a day whose month could not
+// be read). A month that cannot be read is named on `errors` unless the
+// month's own line named it already, and makes `whole` false.
+std::string cells_script(const TermSelection& selection, const std::vector<GridCell>& cells,
+                         const std::vector<MonthView>& views, std::ostream& errors, bool& whole) {
+    std::vector<std::string> values(cells.size());
+    for (const MonthView& view : views) {
+        if (cells.empty()) {
+            break;
         }
         std::vector<std::vector<float>> series;
         std::string reason;
-        const bool read = read_month_series(selection, month, request.cells, series, reason);
-        if (!read) {
-            if (!named.contains(month_label(month))) {
-                errors << failure_text(month_unreadable(month, reason)) << std::endl;
-            }
-            whole = false;
+        const bool read = read_month_series(selection, view.month, cells, series, reason);
+        if (!read && view.shown) {
+            errors << failure_text(month_unreadable(view.month, reason)) << std::endl;
         }
-        for (std::size_t cell = 0; cell < request.cells.size(); ++cell) {
-            for (std::int32_t day = 0; day < days; ++day) {
+        whole = whole && read;
+        for (std::size_t cell = 0; cell < cells.size(); ++cell) {
+            for (std::int32_t day = 0; day < days_in_month(view.month.month); ++day) {
                 values[cell]
                     .append("\"")
                     .append(read ? discharge_text(series[cell][static_cast<std::size_t>(day)])
@@ -154,18 +239,151 @@ std::string term_script(const TermSelection& selection, const ViewRequest& reque
             }
         }
     }
-    std::string cells;
-    for (std::size_t cell = 0; cell < request.cells.size(); ++cell) {
-        cells += "{column: " + std::to_string(request.cells[cell].column) +
-                 ", row: " + std::to_string(request.cells[cell].row) + ", values: [" +
-                 values[cell] + "]},";
+    std::string text;
+    for (std::size_t cell = 0; cell < cells.size(); ++cell) {
+        text += "{column: " + std::to_string(cells[cell].column) +
+                ", row: " + std::to_string(cells[cell].row) + ", values: [" + values[cell] + "]},";
+    }
+    return text;
+}
+
+// The term's script: the grid, the months (each with whether the page has
+// its data, or why not), the colour table, the units and the cells.
+std::string term_script(const ViewJob& job, const std::vector<MonthView>& views,
+                        const std::string& cells) {
+    const RunParameters& grid = job.selection.parameters;
+    std::string months;
+    for (const MonthView& view : views) {
+        months += "{label: \"" + month_label(view.month) +
+                  "\", year: " + std::to_string(view.month.year) +
+                  ", month: " + std::to_string(view.month.month) +
+                  ", days: " + std::to_string(days_in_month(view.month.month)) +
+                  ", shown: " + (view.shown ? "true" : "false") +
+                  ", error: " + js_string(view.error) + "},";
     }
     const char* const kinds[] = {"the term's range", "each month's range", "a typed range"};
+    const RangeChoice& range = job.request.range;
     return "discharge_view.term({version: " + std::to_string(VIEW_DATA_VERSION) +
-           ", rangeKind: \"" + kinds[request.range.kind] + "\"" +
+           ", rangeKind: \"" + kinds[range.kind] + "\", typedMinimum: " +
+           (range.kind == RangeChoice::typed ? number_text(range.typed_range.minimum) : "null") +
+           ", units: " + js_string(job.request.units) +
+           ", command: " + js_string(job.request.command_line) +
            ", ncols: " + std::to_string(grid.ncols) + ", nrows: " + std::to_string(grid.nrows) +
-           ", months: [" + months + "], palette: " + palette_script() + ", cells: [" + cells +
-           "]});\n";
+           ", months: [" + months + "], " + palette_script() + ", cells: [" + cells + "]});\n";
+}
+
+// What the page's files take beyond what those of their names take now:
+// the month scripts not up to date, reckoned from days drawn in advance,
+// the term's script and the page's own files. Nullopt where there is room.
+std::optional<std::string> view_space_shortage(const ViewJob& job) {
+    const std::optional<std::uint64_t> available = free_space(VIEW_FOLDER);
+    if (!job.request.check_space || !available) {
+        return std::nullopt;
+    }
+    const RangeChoice& choice = job.request.range;
+    const std::optional<ValueRange> range =
+        choice.kind == RangeChoice::month ? std::nullopt : std::optional(job.term_range);
+    const PngSample sample = sample_png_sizes(job.selection, job.selection.months, range, 1);
+    const std::uint64_t frame = (sample.mean_bytes + 2) / 3 * 4 + FRAME_FRAMING;
+    std::uint64_t needed = 0;
+    std::uint64_t days = 0;
+    for (const YearMonth month : job.selection.months) {
+        const std::uint64_t month_days = static_cast<std::uint64_t>(days_in_month(month.month));
+        days += month_days;
+        const std::uint64_t script = month_days * frame + 16 * 1024;
+        needed = saturated_sum(needed, space_added(script, month_script_name(month)));
+    }
+    const std::uint64_t cells = job.request.cells.size();
+    needed = saturated_sum(needed, space_added(cells * days * 16 + 64 * 1024, TERM_SCRIPT_NAME));
+    for (const PageFile& file : VIEW_PAGE_FILES) {
+        needed = saturated_sum(
+            needed, space_added(file.bytes.size(), std::string(VIEW_FOLDER) + "/" + file.name));
+    }
+    if (needed <= *available) {
+        return std::nullopt;
+    }
+    return "Not enough free space in ./view: the page needs about " + bytes_text(needed) +
+           ", reckoned from " + std::to_string(sample.days) +
+           (sample.days == 1 ? " day" : " days") + " drawn in advance, and " +
+           bytes_text(*available) + " is free. --no-space-check writes it regardless.";
+}
+
+// Writes the page's own files; false after naming one that fails.
+bool write_page_files(std::ostream& errors) {
+    for (const PageFile& file : VIEW_PAGE_FILES) {
+        std::string reason;
+        const std::string name = std::string(VIEW_FOLDER) + "/" + file.name;
+        if (!write_whole_output(name, file.bytes, false, reason)) {
+            errors << failure_text({name, "Page output file cannot write.", reason}) << std::endl;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes `bytes` as `path`, or names it on `errors`.
+bool write_page_data(const std::string& path, const std::string& bytes, std::ostream& errors) {
+    std::string reason;
+    if (!write_whole_output(path, bytes, false, reason)) {
+        errors << failure_text({path, "Page output file cannot write.", reason}) << std::endl;
+        return false;
+    }
+    return true;
+}
+
+// Takes the page's lock and clears what a killed run left; false after
+// saying why where another run is writing the page or the lock cannot be
+// had.
+bool lock_page(FileLock& lock, std::filesystem::file_time_type started, std::ostream& errors) {
+    std::string reason;
+    switch (lock_file(lock, VIEW_LOCK_NAME, reason)) {
+        case Locking::locked:
+            break;
+        case Locking::busy:
+            errors << VIEW_FOLDER << ": busy: another run is writing the page" << std::endl;
+            return false;
+        case Locking::failed:
+            errors << failure_text({VIEW_LOCK_NAME, "Page output file cannot open.", reason})
+                   << std::endl;
+            return false;
+    }
+    // Temporaries no process holds, made before this run started.
+    const auto every_file = [](const std::string&) { return true; };
+    remove_abandoned_temporaries(VIEW_FOLDER, every_file, started);
+    remove_abandoned_temporaries(VIEW_DATA_FOLDER, every_file, started);
+    return true;
+}
+
+// Writes the months' scripts and then the term's; false once any failed,
+// with `term_written` telling whether the term's script was.
+bool write_page_data_of(const ViewJob& job, bool& term_written, std::ostream& errors) {
+    std::vector<MonthView> views;
+    for (const YearMonth month : job.selection.months) {
+        views.push_back(view_month(job, month));
+    }
+    finish_progress(job.progress);
+    bool whole = true;
+    const std::string cells = cells_script(job.selection, job.request.cells, views, errors, whole);
+    term_written = write_page_data(TERM_SCRIPT_NAME, term_script(job, views, cells), errors);
+    return term_written && whole && months_failed(job.progress) == 0;
+}
+
+// Makes ./view and ./view/data, takes the page's lock and checks the space.
+bool ready_page(const ViewJob& job, FileLock& lock, std::filesystem::file_time_type started,
+                std::ostream& errors) {
+    for (const char* folder : {VIEW_FOLDER, VIEW_DATA_FOLDER}) {
+        if (!ready_output_folder(folder, "Page", errors)) {
+            return false;
+        }
+    }
+    if (!lock_page(lock, started, errors)) {
+        return false;
+    }
+    if (const std::optional<std::string> shortage = view_space_shortage(job)) {
+        errors << *shortage << std::endl;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -195,6 +413,26 @@ std::string base64(std::string_view bytes) {
     return text;
 }
 
+std::string js_string(std::string_view text) {
+    std::string literal = "\"";
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            literal += '\\';
+            literal += c;
+        } else if (byte < 0x20 || c == '<') {
+            // Control characters, and "<" so that no text can close a
+            // script element it is placed in.
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            literal += escape;
+        } else {
+            literal += c;
+        }
+    }
+    return literal + "\"";
+}
+
 int run_term_view(const std::string& from, const std::string& to, const ViewRequest& request,
                   std::ostream& errors, int terminal_width) {
     const std::filesystem::file_time_type started = std::filesystem::file_time_type::clock::now();
@@ -203,8 +441,7 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
     if (!selection) {
         return status;
     }
-    const RunParameters& grid = selection->parameters;
-    if (!cells_in_grid(request.cells, grid, errors)) {
+    if (!cells_in_grid(request.cells, selection->parameters, errors)) {
         return 2;
     }
     ValueRange term_range = request.range.typed_range;
@@ -215,80 +452,32 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
         }
         term_range = *found;
     }
-    for (const char* folder : {VIEW_FOLDER, VIEW_DATA_FOLDER}) {
-        if (!ready_output_folder(folder, "Page", errors)) {
-            return 1;
-        }
-    }
-    // What a killed run left: temporaries no process holds, made before this
-    // run started.
-    const auto every_file = [](const std::string&) { return true; };
-    remove_abandoned_temporaries("./view", every_file, started);
-    remove_abandoned_temporaries("./view/data", every_file, started);
-    for (const PageFile& file : VIEW_PAGE_FILES) {
-        std::string reason;
-        const std::string name = std::string("./view/") + file.name;
-        if (!write_whole_output(name, file.bytes, false, reason)) {
-            errors << name << ": Image output file cannot write. (" << reason << ")" << std::endl;
-            return 1;
-        }
-    }
-    std::optional<DayCanvas> canvas = make_day_canvas(grid.ncols, grid.nrows, 1);
+    std::optional<DayCanvas> canvas =
+        make_day_canvas(selection->parameters.ncols, selection->parameters.nrows, 1);
     if (!canvas) {
         errors << "Not enough memory to draw the images." << std::endl;
         return 1;
     }
     PngScratch scratch;
     Progress progress;
-    start_progress(progress, errors, terminal_width, selection->months);
-    std::set<std::string> failed;  // the months named as failed
-    for (const YearMonth month : selection->months) {
-        std::string detail;
-        MonthEnd end = MonthEnd::failed;
-        try {
-            const std::optional<FileStamp> data =
-                stamp_of(discharge_file_name(month.year, month.month));
-            std::optional<ValueRange> range = term_range;
-            if (request.range.kind == RangeChoice::month) {
-                DischargeFile file;
-                std::string reason;
-                Failure failure = month_unreadable(month, reason);
-                range = open_term_month(file, *selection, month, reason)
-                            ? month_own_range(*selection, month, file, failure)
-                            : std::nullopt;
-                if (!range) {
-                    failure.reason = failure.reason.empty() ? reason : failure.reason;
-                    detail = failure_text(failure);
-                }
-            }
-            if (range) {
-                const std::string key = month_key(month, *range, grid, data);
-                if (data && first_line_of(month_script_name(month)) == key) {
-                    note_kept(progress, days_in_month(month.month));
-                    detail = "up to date";
-                    end = MonthEnd::up_to_date;
-                } else if (write_month_script(*selection, month, *range, key, *canvas, scratch,
-                                              progress, detail)) {
-                    detail = "view written, range " + range_text(*range);
-                    end = MonthEnd::drawn;
-                }
-            }
-        } catch (const std::bad_alloc&) {
-            detail = "Not enough memory.";
-        }
-        if (end == MonthEnd::failed) {
-            failed.insert(month_label(month));
-        }
-        note_month(progress, month_label(month), end, detail);
-    }
-    finish_progress(progress);
-    bool whole = true;
-    const std::string script = term_script(*selection, request, failed, errors, whole);
-    std::string reason;
-    if (!write_whole_output("./view/data/term.js", script, false, reason)) {
-        errors << "./view/data/term.js: Image output file cannot write. (" << reason << ")"
-               << std::endl;
+    const ViewJob job{*selection, request, term_range, *canvas, scratch, progress};
+    FileLock lock;
+    // While the data are written the page says so; the note stays where the
+    // run does not end.
+    if (!ready_page(job, lock, started, errors) ||
+        !write_page_data(
+            INCOMPLETE_SCRIPT_NAME,
+            "discharge_view.incomplete({command: " + js_string(request.command_line) + "});\n",
+            errors) ||
+        !write_page_files(errors)) {
         return 1;
     }
-    return months_failed(progress) > 0 || !whole ? 1 : 0;
+    start_progress(progress, errors, terminal_width, selection->months);
+    bool term_written = false;
+    const bool whole = write_page_data_of(job, term_written, errors);
+    if (term_written) {
+        std::error_code ignored;
+        std::filesystem::remove(INCOMPLETE_SCRIPT_NAME, ignored);
+    }
+    return whole ? 0 : 1;
 }

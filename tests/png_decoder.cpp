@@ -48,7 +48,7 @@ Decoded decode_png(const std::string& png) {
     }
     EXPECT_TRUE(ended);
     EXPECT_EQ(at, png.size());
-    const std::size_t channels = colour_type == 3 ? 1 : 3;
+    const std::size_t channels = colour_type == 3 || colour_type == 0 ? 1 : 3;
     const std::size_t stride = 1 + image.width * channels;
     std::string raw(stride * image.height, '\0');
     uLongf raw_size = raw.size();
@@ -74,6 +74,8 @@ Decoded decode_png(const std::string& png) {
             if (colour_type == 3) {
                 image.rgb.append(
                     palette, 3 * static_cast<std::size_t>(static_cast<unsigned char>(sample)), 3);
+            } else if (colour_type == 0) {
+                image.rgb.append(3, sample);
             } else {
                 image.rgb += sample;
             }

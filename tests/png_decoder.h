@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <string>
 
-// What a PNG decodes to: its size and its pixels as RGB, rows from the top.
+// What a PNG decodes to: its size and its pixels as RGB (a grey level in all
+// three), rows from the top.
 struct Decoded {
     std::uint32_t width = 0;
     std::uint32_t height = 0;

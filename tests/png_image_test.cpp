@@ -9,7 +9,7 @@
 
 namespace {
 
-std::string png_of(const LevelGrid& grid, std::uint32_t scale) {
+std::string png_of(const LevelGrid& grid, std::uint32_t scale, const PngSettings& settings = {}) {
     std::string png;
     PngScratch scratch;
     std::string reason;
@@ -21,7 +21,7 @@ std::string png_of(const LevelGrid& grid, std::uint32_t scale) {
             }
             return true;
         },
-        reason))
+        reason, settings))
         << reason;
     return png;
 }
@@ -55,6 +55,27 @@ TEST(PngImage, DecodesToThePixelsOfThePpmImage) {
         EXPECT_EQ(decoded.width, 37U * scale);
         EXPECT_EQ(decoded.height, 9U * scale);
         EXPECT_TRUE(decoded.rgb == ppm_raster_of(grid, scale)) << "scale " << scale;
+    }
+}
+
+// For the view page: each pixel the number of its cell's palette entry, as
+// a grey level, north at the top.
+TEST(PngImage, EntriesAsGreyLevels) {
+    LevelGrid grid{7, 3, {}};
+    for (std::int32_t i = 0; i < grid.ncols * grid.nrows; ++i) {
+        grid.levels.push_back(i == 4 ? MASK_LEVEL : i == 5 ? 300 : i * 12);
+    }
+    const Decoded decoded = decode_png(png_of(grid, 1, {.entries_as_grey = true}));
+    ASSERT_EQ(decoded.rgb.size(), 3U * 7 * 3);
+    const ColourTable& table = colour_table();
+    for (std::int32_t row = 0; row < grid.nrows; ++row) {
+        for (std::int32_t column = 0; column < grid.ncols; ++column) {
+            const std::size_t pixel = static_cast<std::size_t>((grid.nrows - 1 - row) * 7 + column);
+            const std::int32_t level = grid.levels[static_cast<std::size_t>(row * 7 + column)];
+            EXPECT_EQ(static_cast<unsigned char>(decoded.rgb[3 * pixel]),
+                      table.entry[colour_index(level)])
+                << row << " " << column;
+        }
     }
 }
 
