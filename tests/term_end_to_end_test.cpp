@@ -722,11 +722,11 @@ TEST_F(TermRun, LegendAsPngHoldsThePixelsOfThePpm) {
     }
     EXPECT_TRUE(read_bytes(tree_.output / "legend.png").starts_with("\x89PNG\r\n\x1a\n"));
     // The extension in any case.
-    ASSERT_EQ(run_program_with(DISCHARGE_TERM_PATH, {"legend", "--range", "-5,0.001", "LEGEND.PNG"},
+    ASSERT_EQ(run_program_with(DISCHARGE_TERM_PATH, {"legend", "--range", "-5,0.001", "UPPER.PNG"},
                                tree_.output)
                   .status,
               0);
-    EXPECT_TRUE(read_bytes(tree_.output / "LEGEND.PNG") == read_bytes(tree_.output / "legend.png"));
+    EXPECT_TRUE(read_bytes(tree_.output / "UPPER.PNG") == read_bytes(tree_.output / "legend.png"));
     const std::string decode = "pngtopnm '" + (tree_.output / "legend.png").string() + "' >'" +
                                (tree_.output / "decoded.ppm").string() + "'";
     ASSERT_EQ(std::system(decode.c_str()), 0);
