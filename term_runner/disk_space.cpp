@@ -171,8 +171,8 @@ bool room_to_go_on(SpaceWatch& watch, std::string& message) {
     }
     watch.stopped = true;
     message = "Not enough free space in " + watch.folder + " to go on: the " +
-              std::to_string(images_left) + " images left need about " + bytes_text(needed) + " (" +
-              (measured ? "as those drawn so far take" : "as reckoned before drawing") + ") and " +
+              std::to_string(images_left) + " images left need about " + bytes_text(needed) + ", " +
+              (measured ? "as those drawn so far take" : "as reckoned before drawing") + ", and " +
               bytes_text(*available) +
               " is free. The months drawn are complete: free some space and run again to draw "
               "the rest (--no-space-check draws regardless).";
