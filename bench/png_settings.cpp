@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,35 +38,30 @@ double median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 7) {
-        std::fprintf(stderr, "usage: png_settings DATA_FILE NCOLS NROWS DAY MIN MAX [ROUNDS]\n");
-        return 2;
-    }
-    const std::int32_t ncols = std::atoi(argv[2]);
-    const std::int32_t nrows = std::atoi(argv[3]);
-    const long day = std::atol(argv[4]);
-    const ValueRange range{.maximum = std::strtof(argv[6], nullptr),
-                           .minimum = std::strtof(argv[5], nullptr)};
-    const int rounds = argc > 7 ? std::atoi(argv[7]) : 5;
+// The levels of day `day` of a monthly file of ncols x nrows grids, or
+// nullopt after saying why not.
+std::optional<LevelGrid> day_levels(const char* path, std::int32_t ncols, std::int32_t nrows,
+                                    long day, ValueRange range) {
     const std::size_t cells = static_cast<std::size_t>(ncols) * static_cast<std::size_t>(nrows);
-    std::vector<float> values(cells);
-    std::ifstream data(argv[1], std::ios::binary);
+    std::ifstream data(path, std::ios::binary);
     data.seekg(static_cast<std::streamoff>((day - 1) * static_cast<long>(cells) * 4));
     std::vector<unsigned char> bytes(cells * 4);
     if (!data.read(reinterpret_cast<char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()))) {
-        std::fprintf(stderr, "png_settings: cannot read day %ld of %s\n", day, argv[1]);
-        return 1;
+        std::fprintf(stderr, "png_settings: cannot read day %ld of %s\n", day, path);
+        return std::nullopt;
     }
+    std::vector<float> values(cells);
     for (std::size_t i = 0; i < cells; ++i) {
         values[i] = decode_discharge_value(&bytes[i * 4]);
     }
     LevelGrid grid{ncols, nrows, std::vector<std::int32_t>(cells)};
     compute_levels(values, range, grid);
+    return grid;
+}
 
+// Every combination of scale, first-row filter, zlib level and strategy.
+std::vector<Contender> every_setting() {
     using FirstRow = PngSettings::FirstRow;
     const std::pair<const char*, FirstRow> filters[] = {
         {"none", FirstRow::none}, {"sub", FirstRow::sub}, {"up", FirstRow::up}};
@@ -85,6 +81,12 @@ int main(int argc, char** argv) {
             }
         }
     }
+    return contenders;
+}
+
+// Encodes `grid` with each contender `rounds` times, interleaved, each round
+// starting one further along.
+void measure(const LevelGrid& grid, std::vector<Contender>& contenders, int rounds) {
     PngScratch scratch;
     for (int round = 0; round < rounds; ++round) {
         for (std::size_t i = 0; i < contenders.size(); ++i) {
@@ -107,6 +109,27 @@ int main(int argc, char** argv) {
             c.bytes = size;
         }
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 7) {
+        std::fprintf(stderr, "usage: png_settings DATA_FILE NCOLS NROWS DAY MIN MAX [ROUNDS]\n");
+        return 2;
+    }
+    const std::int32_t ncols = std::atoi(argv[2]);
+    const std::int32_t nrows = std::atoi(argv[3]);
+    const long day = std::atol(argv[4]);
+    const ValueRange range{.maximum = std::strtof(argv[6], nullptr),
+                           .minimum = std::strtof(argv[5], nullptr)};
+    const int rounds = argc > 7 ? std::atoi(argv[7]) : 5;
+    const std::optional<LevelGrid> grid = day_levels(argv[1], ncols, nrows, day, range);
+    if (!grid) {
+        return 1;
+    }
+    std::vector<Contender> contenders = every_setting();
+    measure(*grid, contenders, rounds);
     std::printf("day %ld of %s, %d x %d cells, PPM %llu bytes at scale 5\n", day, argv[1], ncols,
                 nrows, static_cast<unsigned long long>(raster_bytes(ncols, nrows).value_or(0)));
     std::printf("%-26s %10s %12s\n", "scale filter level strategy", "median ms", "bytes");

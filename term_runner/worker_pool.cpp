@@ -1,7 +1,8 @@
 #include "worker_pool.h"
 
 #include <algorithm>
-#include <latch>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -12,25 +13,52 @@ std::jthread start_thread(std::function<void()> work) {
     return std::jthread(std::move(work));
 }
 
+namespace {
+
+// Holds threads back until it is opened, and opens as it is destroyed, so
+// that threads waiting on it always go on. (A mutex and a condition rather
+// than std::latch, whose waiting some C++ libraries of other systems get
+// wrong.)
+struct Gate {
+    std::mutex lock;
+    std::condition_variable opened;
+    bool open = false;
+
+    void wait() {
+        std::unique_lock<std::mutex> held(lock);
+        opened.wait(held, [this] { return open; });
+    }
+    void let_through() {
+        {
+            const std::lock_guard<std::mutex> held(lock);
+            open = true;
+        }
+        opened.notify_all();
+    }
+};
+
+struct Opener {
+    Gate& gate;
+    ~Opener() { gate.let_through(); }
+};
+
+}  // namespace
+
 unsigned run_workers(unsigned count, const std::function<void(unsigned worker)>& work,
                      const FewerWorkers& fewer, const ThreadStarter& start) {
     // The threads begin once all are started and a shortfall is told, so
-    // that it is told before any work is done: they wait for `go`, which is
-    // given however this ends, before the threads are joined (a jthread joins
-    // as it is destroyed, and `go` outlives them).
-    std::latch go(1);
-    struct Opener {
-        std::latch& go;
-        ~Opener() { go.count_down(); }
-    };
+    // that it is told before any work is done: they wait at `gate`, which
+    // opens however this ends, before the threads are joined (a jthread
+    // joins as it is destroyed, and `gate` outlives them).
+    Gate gate;
     std::vector<std::jthread> threads;
-    Opener opener{go};
+    const Opener opener{gate};
     threads.reserve(count);
     std::string reason;
     for (unsigned worker = 0; worker < count; ++worker) {
         try {
-            threads.push_back(start([&work, &go, worker] {
-                go.wait();
+            threads.push_back(start([&work, &gate, worker] {
+                gate.wait();
                 work(worker);
             }));
         } catch (const std::system_error& error) {
