@@ -207,12 +207,15 @@ function decodeAhead(day) {
 }
 
 // The entry of one cell of a frame.
+const pixelDecoder = document.createElement("canvas");
+pixelDecoder.width = 1;
+pixelDecoder.height = 1;
+
 async function entryAt(blob, column, row) {
     const bitmap = await createImageBitmap(blob, column - 1, view.term.nrows - row, 1, 1,
         {colorSpaceConversion: "none", premultiplyAlpha: "none"});
-    decoder.width = 1;
-    decoder.height = 1;
-    const context = decoder.getContext("2d", {willReadFrequently: true});
+    const context = pixelDecoder.getContext("2d", {willReadFrequently: true});
+    context.clearRect(0, 0, 1, 1);
     context.drawImage(bitmap, 0, 0);
     bitmap.close();
     return context.getImageData(0, 0, 1, 1).data[0];
@@ -892,8 +895,17 @@ function setPlaying(on) {
     }
 }
 
+// Keys the slider, the pickers and the buttons handle themselves, where
+// they have the focus.
+const OWN_KEYS = {
+    SELECT: () => true,
+    INPUT: (key) => ["ArrowLeft", "ArrowRight", "Home", "End", "PageUp", "PageDown"].includes(key),
+    BUTTON: (key) => key === " ",
+};
+
 function onKey(event) {
-    if (event.target.tagName === "SELECT" || event.altKey || event.ctrlKey || event.metaKey) {
+    const own = OWN_KEYS[event.target.tagName];
+    if ((own && own(event.key)) || event.altKey || event.ctrlKey || event.metaKey) {
         return;
     }
     const month = view.months[monthOfDay(view.current)];
