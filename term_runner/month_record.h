@@ -43,6 +43,7 @@ struct MonthRecord {
     std::uint64_t image_bytes = 0;
     std::vector<std::optional<FileStamp>> days;  // one per day of the month, set once drawn
     std::optional<FileStamp> legend;             // set once written
+    bool operator==(const MonthRecord&) const = default;
 };
 
 // The record's text, lines ending in LF.
