@@ -16,6 +16,8 @@ void make_fifo(const std::filesystem::path& path) {
     }
 }
 
+}  // namespace
+
 void write_all(int fd, const std::string& bytes) {
     std::size_t written = 0;
     while (written < bytes.size()) {
@@ -26,8 +28,6 @@ void write_all(int fd, const std::string& bytes) {
         written += static_cast<std::size_t>(n);
     }
 }
-
-}  // namespace
 
 FifoFeeder::FifoFeeder(std::filesystem::path path, std::vector<std::string> openings, bool held)
     : path_(std::move(path)),

@@ -45,4 +45,8 @@ class FifoFeeder {
     std::vector<std::thread> writers_;
 };
 
+// Writes all of `bytes` to the descriptor `fd`, stopping where the reader
+// has gone away.
+void write_all(int fd, const std::string& bytes);
+
 #endif  // DISCHARGE_TESTS_FIFO_FEEDER_H

@@ -41,21 +41,6 @@ std::string read_text(const std::filesystem::path& path) {
 
 namespace {
 
-void write_all(int fd, const std::string& bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) {
-            return;  // the reader left early
-        }
-        written += static_cast<std::size_t>(n);
-    }
-}
-
-}  // namespace
-
-namespace {
-
 // In a child about to run a program: every signal at its default action and
 // none blocked, as a shell starts a program, whatever this test program set
 // for itself (it ignores SIGPIPE); and no core file for SIGQUIT.
