@@ -235,6 +235,9 @@ std::string why_no_process_limit() {
     if (PROGRAMS_RUN_ON_WINDOWS) {
         return "wine's own threads and server count against a process limit too";
     }
+    if (!LAUNCHER.empty()) {
+        return "the emulator's own threads count against a process limit too";
+    }
     if (geteuid() != 0) {
         return "only root can run the program as another user";
     }

@@ -987,8 +987,9 @@ TEST_F(TermRun, NetcdfIsWrittenWholeOrNotAtAll) {
                                   "202001_dailyDischarge.bin", "202002_dailyDischarge.bin"}));
 }
 
-// The disk fills while the file is defined (up to 2 pages free here) or
-// while its days are written (3 and 4): each time the reason is said and nothing is left, and the
+// The disk fills while the file is defined (up to 2 pages free here) or,
+// in NetCDF-4, while its days are written (3 and 4; the classic format's
+// 10 kB fit there): each time the reason is said and nothing is left, and the
 // libraries are not asked to close what they cannot.
 TEST_F(TermRun, NetcdfOnAFullDiskLeavesNothing) {
     if (const std::string why = why_no_full_disk(); !why.empty()) {
@@ -1002,6 +1003,10 @@ TEST_F(TermRun, NetcdfOnAFullDiskLeavesNothing) {
             {"netcdf", "--from", "2019-11", "--to", "2020-02", "--output", "out/term.nc"});
         if (result.status == 2) {
             GTEST_SKIP() << "no NetCDF support in this build";
+        }
+        if (result.status == 0 && free_pages >= 3) {
+            EXPECT_EQ(file_names_in(tree_.root / "left"), std::vector<std::string>{"term.nc"});
+            continue;
         }
         EXPECT_EQ(result.status, 1) << free_pages;
         EXPECT_TRUE(result.errors.ends_with(
