@@ -46,8 +46,8 @@ is named on standard error), 2 for a usage error.)";
 
 const char* const IMAGES_FOOTER = R"(
 Draws every day as discharge_image does, into ./image/ (created if missing),
-or with --format png the same pixels as PNG images (*.png), a hundredth of
-the size or less: for a whole term, draw PNG. Beside them
+or with --format png the same pixels as PNG images (*.png), 80 to 400 times
+smaller: for a whole term, draw PNG. Beside them
 ./image/legend_YYYYMM.ppm (.png) shows each month's range and
 ./image/YYYYMM_range.txt records it (first line MIN,MAX) with what the
 images were drawn from. A rerun draws only what is missing or no longer
