@@ -267,7 +267,6 @@ std::string term_script(const ViewJob& job, const std::vector<MonthView>& views,
            ", rangeKind: \"" + kinds[range.kind] + "\", typedMinimum: " +
            (range.kind == RangeChoice::typed ? number_text(range.typed_range.minimum) : "null") +
            ", units: " + js_string(job.request.units) +
-           ", command: " + js_string(job.request.command_line) +
            ", ncols: " + std::to_string(grid.ncols) + ", nrows: " + std::to_string(grid.nrows) +
            ", months: [" + months + "], " + palette_script() + ", cells: [" + cells + "]});\n";
 }
