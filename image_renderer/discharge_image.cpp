@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <ostream>
 #include <sstream>
@@ -39,10 +40,10 @@ static_assert(IMAGE_SCALE_MAX * PIXEL_BYTES <= sizeof(CellRow));
 
 using CellRows = std::array<CellRow, COLOUR_COUNT>;
 
-CellRows make_cell_rows(std::uint32_t scale) {
+CellRows make_cell_rows(std::uint32_t scale, Palette palette) {
     CellRows rows{};
     for (std::size_t index = 0; index < rows.size(); ++index) {
-        const Rgb colour = indexed_colour(index);
+        const Rgb colour = indexed_colour(index, palette);
         for (std::uint32_t pixel = 0; pixel < scale; ++pixel) {
             rows[index][pixel * 3] = static_cast<char>(colour.red);
             rows[index][pixel * 3 + 1] = static_cast<char>(colour.green);
@@ -52,27 +53,46 @@ CellRows make_cell_rows(std::uint32_t scale) {
     return rows;
 }
 
-// The cell rows of `scale` pixels a cell, built once for each scale.
-const CellRows& cell_rows(std::uint32_t scale) {
-    static const std::array<CellRows, IMAGE_SCALE_MAX> tables = [] {
-        std::array<CellRows, IMAGE_SCALE_MAX> built{};
-        for (std::uint32_t s = 1; s <= IMAGE_SCALE_MAX; ++s) {
-            built[s - 1] = make_cell_rows(s);
+// The cell rows of `scale` pixels a cell in `palette`, built once for each
+// scale and palette.
+const CellRows& cell_rows(std::uint32_t scale, Palette palette) {
+    constexpr std::size_t PALETTE_COUNT = 3;
+    using Tables = std::array<std::array<CellRows, IMAGE_SCALE_MAX>, PALETTE_COUNT>;
+    static const std::unique_ptr<const Tables> tables = [] {
+        auto built = std::make_unique<Tables>();
+        for (std::size_t p = 0; p < PALETTE_COUNT; ++p) {
+            for (std::uint32_t s = 1; s <= IMAGE_SCALE_MAX; ++s) {
+                (*built)[p][s - 1] = make_cell_rows(s, static_cast<Palette>(p));
+            }
         }
         return built;
     }();
-    return tables[scale - 1];
+    return (*tables)[static_cast<std::size_t>(palette)][scale - 1];
 }
 
 // ---------------------------------------------------------------------------
 // The kernels: the loops over a row that run in vector lanes, each compiled
 // for the baseline of the target and, on x86, for AVX2.
 
-// The levels of one row, one value a lane.
+// The levels of one row, one value a lane, in a loop of each stretch's own.
 [[gnu::always_inline]] inline void level_row(const float* values, std::size_t count,
                                              ValueRange range, std::int32_t* levels) {
-    for (std::size_t i = 0; i < count; ++i) {
-        levels[i] = discharge_level(values[i], range);
+    switch (range.stretch) {
+        case Stretch::sqrt:
+            for (std::size_t i = 0; i < count; ++i) {
+                levels[i] = sqrt_level(values[i], range);
+            }
+            break;
+        case Stretch::linear:
+            for (std::size_t i = 0; i < count; ++i) {
+                levels[i] = linear_level(values[i], range);
+            }
+            break;
+        case Stretch::log:
+            for (std::size_t i = 0; i < count; ++i) {
+                levels[i] = log_level(values[i], range);
+            }
+            break;
     }
 }
 
@@ -132,8 +152,9 @@ std::size_t copy_bytes(std::uint32_t scale) {
 // First the colour of every cell, in vector lanes, into `indices`; then one
 // copy a cell. The last copy reaches past the row, into room the buffer has.
 void build_pixel_row(const std::int32_t* levels, std::size_t ncols, std::uint32_t scale,
-                     ColourRow colour_row_with, std::uint16_t* indices, char* out) {
-    const CellRows& rows = cell_rows(scale);
+                     Palette palette, ColourRow colour_row_with, std::uint16_t* indices,
+                     char* out) {
+    const CellRows& rows = cell_rows(scale, palette);
     const std::size_t cell_bytes = scale * PIXEL_BYTES;
     colour_row_with(levels, ncols, indices);
     if (copy_bytes(scale) == NARROW_COPY) {
@@ -266,7 +287,7 @@ bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const Pi
 }
 
 bool write_raster(const LevelGrid& grid, std::uint32_t scale, std::vector<char>& pixel_rows,
-                  const PieceWriter& write, VectorKernel kernel) {
+                  const PieceWriter& write, VectorKernel kernel, Palette palette) {
     const ColourRow colour_row_with = colour_row_of(kernel);
     const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
     const std::size_t pixel_row = ncols * scale * PIXEL_BYTES;
@@ -281,8 +302,8 @@ bool write_raster(const LevelGrid& grid, std::uint32_t scale, std::vector<char>&
     std::size_t built = 0;
     for (std::size_t row = static_cast<std::size_t>(grid.nrows); row-- > 0;) {
         char* slot = pixel_rows.data() + built * stride;
-        build_pixel_row(&grid.levels[row * ncols], ncols, scale, colour_row_with, indices.data(),
-                        slot);
+        build_pixel_row(&grid.levels[row * ncols], ncols, scale, palette, colour_row_with,
+                        indices.data(), slot);
         pieces.insert(pieces.end(), scale, std::span<const char>(slot, pixel_row));
         if (++built == batch_rows) {
             if (!write(pieces)) {
@@ -315,6 +336,6 @@ bool write_discharge_raster(OutputFile& image, DayCanvas& canvas) {
         [&image](std::span<const std::span<const char>> pieces) {
             return write_output_pieces(image, pieces);
         },
-        widest_vector_kernel());
+        widest_vector_kernel(), canvas.palette);
     return commit_output_file(image);
 }

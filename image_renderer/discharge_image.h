@@ -1,7 +1,8 @@
 // Encoding one day of discharge as a colour image: each grid cell becomes a
 // 5 x 5 block of pixels whose colour (colour_table.h) follows a blue - cyan -
 // green - yellow - red ramp over the square root of the cell's position in the
-// value range. Images are binary portable pixmaps (P6) with north at the top.
+// value range (or another palette and stretch, for discharge_term). Images are binary portable
+// pixmaps (P6) with north at the top.
 #ifndef DISCHARGE_IMAGE_RENDERER_DISCHARGE_IMAGE_H
 #define DISCHARGE_IMAGE_RENDERER_DISCHARGE_IMAGE_H
 
@@ -43,11 +44,12 @@ std::optional<std::uint64_t> raster_bytes(std::int32_t ncols, std::int32_t nrows
 // Everything drawing a day needs, allocated once per run and reused daily, so
 // that memory stays bounded by three day grids whatever the month's length.
 struct DayCanvas {
-    std::uint32_t scale = BLOCK_SIZE;  // pixels a cell side in the images drawn
-    std::vector<float> values;         // the day's discharge, as read in one block
-    LevelGrid grid;                    // the levels of the day being drawn
-    LevelGrid next_grid;               // the next day's levels, computed while it is written
-    std::vector<char> pixel_rows;      // a batch of pixel rows on their way to the file
+    std::uint32_t scale = BLOCK_SIZE;    // pixels a cell side in the images drawn
+    Palette palette = Palette::classic;  // of the PPM images drawn
+    std::vector<float> values;           // the day's discharge, as read in one block
+    LevelGrid grid;                      // the levels of the day being drawn
+    LevelGrid next_grid;                 // the next day's levels, computed while it is written
+    std::vector<char> pixel_rows;        // a batch of pixel rows on their way to the file
 };
 
 // Allocates the canvas for an ncols x nrows grid drawn at `scale`. Returns
@@ -99,9 +101,10 @@ bool write_raster(const LevelGrid& grid, std::vector<char>& pixel_rows, const Pi
                   VectorKernel kernel);
 
 // As write_raster(), at `scale` pixels a cell side (pixel_rows sized by
-// make_day_canvas() for that scale).
+// make_day_canvas() for that scale), in `palette`.
 bool write_raster(const LevelGrid& grid, std::uint32_t scale, std::vector<char>& pixel_rows,
-                  const PieceWriter& write, VectorKernel kernel);
+                  const PieceWriter& write, VectorKernel kernel,
+                  Palette palette = Palette::classic);
 
 // Creates the image that will appear at `path` (under a temporary name until
 // complete) and writes the header. Returns false, having created nothing, if

@@ -102,10 +102,15 @@ void write_text(Canvas& canvas, const std::string& text, int centre, int top) {
 }
 
 // The discharge of ramp column x: the minimum at the left, the maximum at
-// the right, linear between.
+// the right, linear between; for a log stretch linear in the logarithm, as
+// a logarithmic axis is.
 float ramp_value(int x, ValueRange range) {
     if (x == RAMP - 1) {
         return range.maximum;
+    }
+    if (range.stretch == Stretch::log) {
+        return static_cast<float>(
+            stretch_value(static_cast<double>(x) / static_cast<double>(RAMP - 1), range));
     }
     const float share = static_cast<float>(x) / static_cast<float>(RAMP - 1);
     return range.minimum + (range.maximum - range.minimum) * share;
@@ -118,13 +123,9 @@ std::string value_text(double value) {
     return text;
 }
 
-// Where the ramp reaches `level`: the level is the square root of the
-// position in the range, scaled to 255.
+// Where the ramp reaches `level`, under the range's stretch.
 double value_at_level(std::int32_t level, ValueRange range) {
-    const double share = static_cast<double>(level) / 255.0;
-    return static_cast<double>(range.minimum) +
-           (static_cast<double>(range.maximum) - static_cast<double>(range.minimum)) * share *
-               share;
+    return stretch_value(static_cast<double>(level) / 255.0, range);
 }
 
 // Whether the texts of labels `a` and `b`, in the same row, come closer than
@@ -178,12 +179,12 @@ std::vector<LegendLabel> legend_labels(ValueRange range) {
     }
 }
 
-Picture draw_legend(ValueRange range) {
+Picture draw_legend(ValueRange range, Palette palette) {
     Picture picture{WIDTH, HEIGHT,
                     std::vector<Rgb>(static_cast<std::size_t>(WIDTH * HEIGHT), WHITE)};
     Canvas canvas{picture};
-    const Rgb no_discharge = level_colour(MASK_LEVEL);
-    const Rgb above = level_colour(256);
+    const Rgb no_discharge = indexed_colour(NONE_INDEX, palette);
+    const Rgb above = indexed_colour(ABOVE_INDEX, palette);
     for (int x = 0; x < SWATCH; ++x) {
         for (int y = 0; y < BAR; ++y) {
             canvas.at(x, y) = no_discharge;
@@ -191,7 +192,8 @@ Picture draw_legend(ValueRange range) {
         }
     }
     for (int x = 0; x < RAMP; ++x) {
-        const Rgb colour = level_colour(discharge_level(ramp_value(x, range), range));
+        const Rgb colour =
+            indexed_colour(colour_index(discharge_level(ramp_value(x, range), range)), palette);
         for (int y = 0; y < BAR; ++y) {
             canvas.at(RAMP_LEFT + x, y) = colour;
         }

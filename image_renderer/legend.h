@@ -32,7 +32,7 @@ std::vector<LegendLabel> legend_labels(ValueRange range);
 
 // The legend of `range` (minimum below maximum), drawn with the images' own
 // level and colour functions: the ramp is linear in discharge.
-Picture draw_legend(ValueRange range);
+Picture draw_legend(ValueRange range, Palette palette = Palette::classic);
 
 // Writes `picture` to `path` as a binary PPM, whole or not at all. False,
 // with `reason` in the system's words, if it cannot be created or written.

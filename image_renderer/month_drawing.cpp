@@ -121,9 +121,9 @@ std::optional<DrawingOutcome> draw_day(DischargeFile& data, YearMonth month, std
     }
     std::jthread helper = start_reading_next(day, day_count, canvas, read_next);
     std::string failure;
-    const bool written = hooks.write
-                             ? hooks.write(image, canvas.grid, failure) && commit_output_file(image)
-                             : write_discharge_raster(image, canvas);
+    const bool written = hooks.write ? hooks.write(image, canvas.grid, month, day, failure) &&
+                                           commit_output_file(image)
+                                     : write_discharge_raster(image, canvas);
     if (helper.joinable()) {
         helper.join();
     }

@@ -49,7 +49,9 @@ struct DayHooks {
     // Writes the whole image of a day's levels into `image`, created and
     // empty; false once it failed, with `reason` set where `image.reason`
     // does not tell. Empty: a PPM at the canvas's scale.
-    std::function<bool(OutputFile& image, const LevelGrid& grid, std::string& reason)> write;
+    std::function<bool(OutputFile& image, const LevelGrid& grid, YearMonth month, std::int32_t day,
+                       std::string& reason)>
+        write;
 };
 
 // Draws days 1 to `day_count` of `month` from `data`, positioned at the

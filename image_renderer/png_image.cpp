@@ -153,8 +153,7 @@ unsigned char first_row_filter(const PngSettings& settings) {
 // difference from the cell to its north, in every pixel. scratch.above
 // holds the palette entries of the row above, and then of this one.
 void build_first_row(const std::int32_t* levels, std::size_t ncols, std::uint32_t scale,
-                     unsigned char filter, PngScratch& scratch) {
-    const ColourTable& palette = colour_table();
+                     unsigned char filter, const ColourTable& palette, PngScratch& scratch) {
     colour_indices(levels, ncols, scratch.indices.data());
     scratch.row[0] = filter;
     unsigned char left = 0;
@@ -179,12 +178,12 @@ void build_first_row(const std::int32_t* levels, std::size_t ncols, std::uint32_
 // The signature, the header and the palette: the entries of the colour
 // table; without the palette where the entries are grey levels.
 bool write_palette_head(const PieceWriter& write, std::uint32_t width, std::uint32_t height,
-                        bool entries_as_grey) {
+                        bool entries_as_grey, const ColourTable& palette) {
     if (entries_as_grey) {
         return write_header(write, width, height, 0);
     }
     std::vector<unsigned char> colours;
-    for (const Rgb& colour : colour_table().colours) {
+    for (const Rgb& colour : palette.colours) {
         colours.insert(colours.end(), {colour.red, colour.green, colour.blue});
     }
     return write_header(write, width, height, 3) && write_chunk(write, "PLTE", colours);
@@ -201,7 +200,8 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
         return false;
     }
     ImageData data;
-    if (!write_palette_head(write, *width, *height, settings.entries_as_grey) ||
+    const ColourTable& palette = colour_table(settings.palette);
+    if (!write_palette_head(write, *width, *height, settings.entries_as_grey, palette) ||
         !start_image_data(data, scratch.out, reason, settings)) {
         return false;
     }
@@ -215,7 +215,7 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
     repeat[0] = FILTER_UP;
     const unsigned char filter = first_row_filter(settings);
     for (std::size_t row = static_cast<std::size_t>(grid.nrows); row-- > 0;) {
-        build_first_row(&grid.levels[row * ncols], ncols, scale, filter, scratch);
+        build_first_row(&grid.levels[row * ncols], ncols, scale, filter, palette, scratch);
         if (!deflate_into_chunks(data, scratch.row, Z_NO_FLUSH, scratch.out, write)) {
             return false;
         }

@@ -42,6 +42,7 @@ struct PngSettings {
     // no palette: for the view page, which colours the entries itself and
     // reads a cell's entry straight from the pixel.
     bool entries_as_grey = false;
+    Palette palette = Palette::classic;  // whose table the entries are of
 };
 
 // The PNG of `grid` at `scale` (IMAGE_SCALE_MIN to IMAGE_SCALE_MAX) through

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <vector>
 
 #include "vector_kernel.h"
@@ -16,8 +17,11 @@ using Lanes = std::array<float, LANES>;
 struct LaneRanges {
     Lanes high;
     Lanes low;
+    Lanes positive;  // the least value above zero
     std::size_t scanned = 0;
 };
+
+constexpr float NO_POSITIVE = std::numeric_limits<float>::infinity();
 
 // The scan of the whole groups of sixteen values, sixteen independent lanes
 // that the compiler vectorises, each kernel for its vector units. Left-out
@@ -27,8 +31,10 @@ struct LaneRanges {
 [[gnu::always_inline]] inline LaneRanges scan_lanes(std::span<const float> values) {
     Lanes high;
     Lanes low;
+    Lanes positive;
     high.fill(RANGE_SEARCH_START.maximum);
     low.fill(RANGE_SEARCH_START.minimum);
+    positive.fill(NO_POSITIVE);
     std::size_t i = 0;
     for (; i + LANES <= values.size(); i += LANES) {
         for (std::size_t lane = 0; lane < LANES; ++lane) {
@@ -36,11 +42,13 @@ struct LaneRanges {
             const bool counted = value >= 0.0F;
             const float up = counted ? value : RANGE_SEARCH_START.maximum;
             const float down = counted ? value : RANGE_SEARCH_START.minimum;
+            const float above_zero = value > 0.0F ? value : NO_POSITIVE;
             high[lane] = high[lane] < up ? up : high[lane];
             low[lane] = down < low[lane] ? down : low[lane];
+            positive[lane] = above_zero < positive[lane] ? above_zero : positive[lane];
         }
     }
-    return {high, low, i};
+    return {high, low, positive, i};
 }
 
 LaneRanges scan_lanes_baseline(std::span<const float> values) {
@@ -63,11 +71,15 @@ ValueRange block_value_range(std::span<const float> values, VectorKernel kernel)
     for (std::size_t lane = 0; lane < LANES; ++lane) {
         range.maximum = std::max(range.maximum, high[lane]);
         range.minimum = std::min(range.minimum, low[lane]);
+        range.least_positive = std::min(range.least_positive, lanes.positive[lane]);
     }
     for (; i < values.size(); ++i) {
         if (values[i] >= 0.0F) {
             range.maximum = std::max(range.maximum, values[i]);
             range.minimum = std::min(range.minimum, values[i]);
+        }
+        if (values[i] > 0.0F) {
+            range.least_positive = std::min(range.least_positive, values[i]);
         }
     }
     // Lanes agree with the sequential scan on every value but the sign of a
@@ -90,6 +102,7 @@ ValueRange widen_value_range(ValueRange range, ValueRange by) {
     // as in a scan of all the values in order.
     range.maximum = std::max(range.maximum, by.maximum);
     range.minimum = std::min(range.minimum, by.minimum);
+    range.least_positive = std::min(range.least_positive, by.least_positive);
     return range;
 }
 

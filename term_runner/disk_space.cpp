@@ -9,6 +9,7 @@
 
 #include "month_record.h"
 #include "png_image.h"
+#include "term_range.h"
 
 std::uint64_t saturated_sum(std::uint64_t a, std::uint64_t b) {
     return a > std::numeric_limits<std::uint64_t>::max() - b
@@ -66,12 +67,12 @@ namespace {
 // Months whose first day is drawn to reckon what PNG images take.
 constexpr std::size_t SAMPLE_MONTHS = 8;
 
-// The bytes of the PNG of the first day of `month` at `scale`, with `range`
-// or the day's own; nullopt where it cannot be read or has no range.
-std::optional<std::uint64_t> first_day_png_bytes(const TermSelection& selection, YearMonth month,
-                                                 std::optional<ValueRange> range,
-                                                 std::uint32_t scale, DayCanvas& canvas,
-                                                 PngScratch& scratch) {
+// The bytes of the image of the first day of `month`, with `range` or the
+// day's own under `stretch`; nullopt where it cannot be read or has no range.
+std::optional<std::uint64_t> first_day_image_bytes(const TermSelection& selection, YearMonth month,
+                                                   std::optional<ValueRange> range, Stretch stretch,
+                                                   DayCanvas& canvas,
+                                                   const SampleImageWriter& image) {
     // A month given as a pipe is read once for each pass that a writer
     // serves: it is not read ahead of time.
     std::error_code error;
@@ -85,8 +86,8 @@ std::optional<std::uint64_t> first_day_png_bytes(const TermSelection& selection,
         return std::nullopt;
     }
     if (!range) {
-        range = widen_value_range(RANGE_SEARCH_START, canvas.values);
-        if (range->minimum >= range->maximum) {
+        range = stretched_range(widen_value_range(RANGE_SEARCH_START, canvas.values), stretch);
+        if (!range) {
             return std::nullopt;
         }
     }
@@ -98,7 +99,7 @@ std::optional<std::uint64_t> first_day_png_bytes(const TermSelection& selection,
         }
         return true;
     };
-    if (!write_png_image(canvas.grid, scale, scratch, count, reason)) {
+    if (!image(canvas.grid, month, count)) {
         return std::nullopt;
     }
     return bytes;
@@ -107,21 +108,21 @@ std::optional<std::uint64_t> first_day_png_bytes(const TermSelection& selection,
 }  // namespace
 
 PngSample sample_png_sizes(const TermSelection& selection, const std::vector<YearMonth>& months,
-                           std::optional<ValueRange> range, std::uint32_t scale) {
+                           std::optional<ValueRange> range, Stretch stretch,
+                           const SampleImageWriter& image) {
     PngSample sample;
     const RunParameters& grid = selection.parameters;
     std::optional<DayCanvas> canvas = make_day_canvas(grid.ncols, grid.nrows, 1);
     if (!canvas || months.empty()) {
         return sample;
     }
-    PngScratch scratch;
     const std::size_t count = std::min(months.size(), SAMPLE_MONTHS);
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < count; ++i) {
         // The first, the last and evenly between.
         const std::size_t at = count == 1 ? 0 : i * (months.size() - 1) / (count - 1);
         if (const std::optional<std::uint64_t> bytes =
-                first_day_png_bytes(selection, months[at], range, scale, *canvas, scratch)) {
+                first_day_image_bytes(selection, months[at], range, stretch, *canvas, image)) {
             total += *bytes;
             ++sample.days;
         }

@@ -5,11 +5,13 @@
 #define DISCHARGE_TERM_RUNNER_DISK_SPACE_H
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "discharge_image.h"
 #include "term_months.h"
 #include "value_range.h"
 
@@ -42,12 +44,19 @@ struct PngSample {
     int days = 0;                  // the days drawn
 };
 
+// Writes the image of a day of `month` whose levels are `grid` through
+// `write`; false where it cannot.
+using SampleImageWriter =
+    std::function<bool(const LevelGrid& grid, YearMonth month, const PieceWriter& write)>;
+
 // Draws the first day of up to eight of `months`, spread over them, in
-// memory as PNG images at `scale`, each with `range` or, where that is
-// nullopt, the day's own range. Months that cannot be read are left out, and
-// so are those given as pipes, which are not read ahead of their passes.
+// memory through `image` (a PNG image), each with `range` or, where that is
+// nullopt, the day's own range under `stretch`. Months that cannot be read
+// are left out, and so are those given as pipes, which are not read ahead of
+// their passes.
 PngSample sample_png_sizes(const TermSelection& selection, const std::vector<YearMonth>& months,
-                           std::optional<ValueRange> range, std::uint32_t scale);
+                           std::optional<ValueRange> range, Stretch stretch,
+                           const SampleImageWriter& image);
 
 // The free space, watched while images are written by several workers: a
 // run that would fill the disk stops before it does, with the months it

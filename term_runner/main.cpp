@@ -129,6 +129,12 @@ bool is_cell_size(const std::string& text) {
 bool is_not_empty(const std::string& text) {
     return !text.empty();
 }
+bool is_stretch(const std::string& text) {
+    return parse_stretch(text).has_value();
+}
+bool is_palette(const std::string& text) {
+    return parse_palette(text).has_value();
+}
 
 // An argument as a POSIX shell reads it back: as it is where it holds only
 // characters the shell takes literally, else in single quotes.
@@ -156,6 +162,8 @@ struct Options {
     std::string from;
     std::string to;
     std::string range = "term";
+    std::string stretch = "sqrt";
+    std::string palette = "classic";
     unsigned jobs = 0;
     bool force = false;
     std::string format = "ppm";
@@ -181,6 +189,18 @@ int terminal_width() {
     return stderr_is_terminal() ? terminal_columns() : -1;
 }
 
+// The range choice of the options, with its stretch.
+RangeChoice range_of(const Options& options) {
+    RangeChoice choice = *parse_range_choice(options.range);
+    choice.stretch = *parse_stretch(options.stretch);
+    choice.typed_range.stretch = choice.stretch;
+    return choice;
+}
+
+Palette palette_of(const Options& options) {
+    return *parse_palette(options.palette);
+}
+
 std::vector<GridCell> cells_of(const Options& options) {
     std::vector<GridCell> cells;
     for (const std::string& cell : options.cells) {
@@ -191,17 +211,16 @@ std::vector<GridCell> cells_of(const Options& options) {
 
 Ending run(const CLI::App& app, const Options& options) {
     if (app.got_subcommand("images")) {
-        const ImagesRequest request{*parse_range_choice(options.range),
-                                    options.jobs,
-                                    options.force,
-                                    options.format == "png" ? ImageFormat::png : ImageFormat::ppm,
-                                    options.scale,
-                                    !options.no_space_check};
+        const ImagesRequest request{
+            range_of(options),  options.jobs,
+            options.force,      options.format == "png" ? ImageFormat::png : ImageFormat::ppm,
+            options.scale,      !options.no_space_check,
+            palette_of(options)};
         return {run_term_images(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("view")) {
-        const ViewRequest request{*parse_range_choice(options.range), cells_of(options),
-                                  options.units, !options.no_space_check, options.command_line};
+        const ViewRequest request{range_of(options), palette_of(options),     cells_of(options),
+                                  options.units,     !options.no_space_check, options.command_line};
         return {run_term_view(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("netcdf")) {
@@ -210,11 +229,12 @@ Ending run(const CLI::App& app, const Options& options) {
         return {end.status, end.end_at_once};
     }
     if (app.got_subcommand("range")) {
-        return {run_term_range(options.from, options.to, std::cout, std::cerr)};
+        return {run_term_range(options.from, options.to, std::cout, std::cerr,
+                               *parse_stretch(options.stretch))};
     }
     if (app.got_subcommand("legend")) {
-        return {run_term_legend(parse_range_choice(options.range)->typed_range, options.legend_file,
-                                std::cerr)};
+        return {run_term_legend(range_of(options).typed_range, palette_of(options),
+                                options.legend_file, std::cerr)};
     }
     return {run_term_series(options.from, options.to, cells_of(options),
                             {options.csv, options.allow_gaps, options.units}, std::cerr)};
@@ -241,11 +261,33 @@ void add_range_option(CLI::App& app, Options& options) {
                            "term, month or MIN,MAX with MIN below MAX, MAX - MIN at most 3.4e38"));
 }
 
+// --stretch of the subcommands that colour the days, and of `range`.
+void add_stretch_option(CLI::App& app, Options& options) {
+    app.add_option("--stretch", options.stretch,
+                   "How the colours spread over the range: sqrt (the square root of the "
+                   "position in it, the default, as discharge_image draws), linear, or log "
+                   "(the position of the logarithm: low flows get as many colours as floods)")
+        ->type_name("sqrt|linear|log")
+        ->check(checked_by(is_stretch, "sqrt, linear or log"));
+}
+
+// --palette of the subcommands that colour the days.
+void add_palette_option(CLI::App& app, Options& options) {
+    app.add_option("--palette", options.palette,
+                   "Colours: classic (blue, cyan, green, yellow, red, as discharge_image "
+                   "draws; the default), viridis or cividis (readable to colour-blind eyes "
+                   "and in grey)")
+        ->type_name("classic|viridis|cividis")
+        ->check(checked_by(is_palette, "classic, viridis or cividis"));
+}
+
 void add_images(CLI::App& app, Options& options) {
     CLI::App* images = app.add_subcommand("images", "Draw every day of the months as images");
     images->footer(std::string(IMAGES_FOOTER) + FOOTER);
     add_month_options(*images, options);
     add_range_option(*images, options);
+    add_stretch_option(*images, options);
+    add_palette_option(*images, options);
     images
         ->add_option("--jobs", options.jobs,
                      "Months drawn at once (default: one per processor, at most 32)")
@@ -271,6 +313,7 @@ void add_range(CLI::App& app, Options& options) {
     CLI::App* range = app.add_subcommand("range", "Print the selection's range as MIN,MAX");
     range->footer(FOOTER);
     add_month_options(*range, options);
+    add_stretch_option(*range, options);
 }
 
 void add_series(CLI::App& app, Options& options) {
@@ -296,6 +339,8 @@ void add_view(CLI::App& app, Options& options) {
     view->footer(std::string(VIEW_FOOTER) + FOOTER);
     add_month_options(*view, options);
     add_range_option(*view, options);
+    add_stretch_option(*view, options);
+    add_palette_option(*view, options);
     view->add_option("--cell", options.cells,
                      "A cell shown with its exact series: column and row, from 1 (repeatable)")
         ->type_name("C,R")
@@ -341,6 +386,8 @@ void add_legend(CLI::App& app, Options& options) {
         ->type_name("MIN,MAX")
         ->required()
         ->check(checked_by(is_typed_range, "MIN,MAX with MIN below MAX, MAX - MIN at most 3.4e38"));
+    add_stretch_option(*legend, options);
+    add_palette_option(*legend, options);
     legend
         ->add_option("FILE", options.legend_file,
                      "The file to write: PNG if its name ends in .png, else PPM")
@@ -367,6 +414,16 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         const int status = app.exit(error);
         return status == 0 ? 0 : USAGE_STATUS;
+    }
+    // A log stretch places no value at or below zero: a typed range must
+    // begin above it.
+    if (options.stretch == "log" && range_of(options).kind == RangeChoice::typed &&
+        !(range_of(options).typed_range.minimum > 0.0F)) {
+        std::cerr << "--range " << options.range
+                  << ": a log stretch needs a minimum above 0\nRun with --help for more "
+                     "information."
+                  << std::endl;
+        return USAGE_STATUS;
     }
     if (!options.from.empty() && !options.to.empty() && options.from > options.to) {
         std::cerr << "--from " << options.from << " is after --to " << options.to

@@ -33,7 +33,10 @@ std::string month_record_text(const MonthRecord& record) {
         text << "none";
     }
     text << "\nimages " << record.format << ' ' << record.scale << ' ' << record.image_bytes
-         << '\n';
+         << "\ncolours " << record.colours << '\n';
+    if (record.annotation) {
+        text << "annotation " << *record.annotation << '\n';
+    }
     for (std::size_t day = 0; day < record.days.size(); ++day) {
         if (record.days[day]) {
             text << "day " << day + 1 << ' ' << record.days[day]->bytes << ' '
@@ -82,6 +85,19 @@ bool read_line(const std::string& text, MonthRecord& record, std::int32_t day_co
         ++required;
         return line >> record.format >> record.scale >> record.image_bytes && !(line >> rest);
     }
+    if (key == "colours") {
+        std::string stretch;
+        std::string palette;
+        if (!(line >> stretch >> palette) || line >> rest) {
+            return false;
+        }
+        record.colours = stretch + ' ' + palette;
+        return true;
+    }
+    if (key == "annotation" && text.size() > key.size() + 1) {
+        record.annotation = text.substr(key.size() + 1);
+        return true;
+    }
     if (key == "day") {
         std::int32_t day = 0;
         if (!(line >> day) || day < 1 || day > day_count) {
@@ -125,7 +141,8 @@ std::optional<MonthRecord> parse_month_record(const std::string& text, std::int3
 bool same_drawing(const MonthRecord& a, const MonthRecord& b) {
     return a.range == b.range && a.ncols == b.ncols && a.nrows == b.nrows && a.data && b.data &&
            *a.data == *b.data && a.format == b.format && a.scale == b.scale &&
-           a.image_bytes == b.image_bytes && a.days.size() == b.days.size();
+           a.image_bytes == b.image_bytes && a.colours == b.colours &&
+           a.annotation == b.annotation && a.days.size() == b.days.size();
 }
 
 std::optional<MonthRecord> read_month_record(const std::string& path, std::int32_t day_count) {

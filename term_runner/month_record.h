@@ -10,6 +10,11 @@
 //                              is never the same again
 //   images FORMAT SCALE BYTES  the image format, pixels per cell side, bytes
 //                              of each image
+//   colours STRETCH PALETTE    how the levels are spread over the range, and
+//                              the palette; a record without the line is of
+//                              "sqrt classic", the only colours of old
+//   annotation UNITS           frames annotated, with their units; no line
+//                              for plain frames
 //   day D BYTES MODIFIED       an image complete under its name, one line a
 //                              day drawn
 //   legend BYTES MODIFIED      the legend, once written
@@ -41,6 +46,8 @@ struct MonthRecord {
     std::string format = "ppm";     // of the images
     std::int32_t scale = 5;         // pixels per cell side
     std::uint64_t image_bytes = 0;
+    std::string colours = "sqrt classic";        // stretch and palette
+    std::optional<std::string> annotation;       // the units of annotated frames
     std::vector<std::optional<FileStamp>> days;  // one per day of the month, set once drawn
     std::optional<FileStamp> legend;             // set once written
     bool operator==(const MonthRecord&) const = default;
@@ -53,8 +60,8 @@ std::string month_record_text(const MonthRecord& record);
 // the range alone, a damaged one). Days beyond `day_count` are not a record.
 std::optional<MonthRecord> parse_month_record(const std::string& text, std::int32_t day_count);
 
-// Whether two records describe the same drawing: range, grid, monthly file
-// and images alike, whatever was drawn of it. A drawing from a monthly file
+// Whether two records describe the same drawing: range, grid, monthly file,
+// images, colours and annotation alike, whatever was drawn of it. A drawing from a monthly file
 // that was not stamped is like no other.
 bool same_drawing(const MonthRecord& a, const MonthRecord& b);
 

@@ -66,7 +66,13 @@ std::optional<ValueRange> month_range(const MonthJob& job, YearMonth month, Disc
         case RangeChoice::month:
             break;
     }
-    return month_own_range(job.selection, month, data, failure);
+    std::string note;
+    std::optional<ValueRange> range =
+        month_own_range(job.selection, month, data, failure, job.request.range.stretch, &note);
+    if (!note.empty()) {
+        print_line(job.progress, month_label(month) + ": " + note);
+    }
+    return range;
 }
 
 // Bytes of a PPM image of the grid at `scale`: the header and the raster;
@@ -100,6 +106,8 @@ MonthRecord drawing_needed(const MonthJob& job, YearMonth month, const std::stri
     record.format = format_name(job.request.format);
     record.scale = static_cast<std::int32_t>(job.request.scale);
     record.image_bytes = fixed_image_bytes(grid, job.request);
+    record.colours = std::string(stretch_name(job.request.range.stretch)) + ' ' +
+                     palette_name(job.request.palette);
     record.days.resize(static_cast<std::size_t>(days_in_month(month.month)));
     return record;
 }
@@ -137,16 +145,28 @@ std::int64_t keep_what_is_right(MonthRecord& record, const MonthOutputNames& nam
     return kept;
 }
 
+// Writes the PNG image of a day of `month`, whose levels are `grid`, as the
+// request asks, through `write`. False once it failed, with `reason` set
+// where `write` did not fail.
+bool write_day_png(const ImagesRequest& request, const LevelGrid& grid, YearMonth month,
+                   std::int32_t day, PngScratch& scratch, const PieceWriter& write,
+                   std::string& reason) {
+    (void)month;
+    (void)day;
+    return write_png_image(grid, request.scale, scratch, write, reason,
+                           {.palette = request.palette});
+}
+
 // How a day's image is written: as the request's format, PNG through
 // `scratch`; a PPM is drawn by draw_month() itself.
 void set_image_writer(DayHooks& hooks, const ImagesRequest& request, PngScratch& scratch) {
     if (request.format != ImageFormat::png) {
         return;
     }
-    hooks.write = [&request, &scratch](OutputFile& file, const LevelGrid& grid,
-                                       std::string& failure) {
-        return write_png_image(
-            grid, request.scale, scratch,
+    hooks.write = [&request, &scratch](OutputFile& file, const LevelGrid& grid, YearMonth month,
+                                       std::int32_t day, std::string& failure) {
+        return write_day_png(
+            request, grid, month, day, scratch,
             [&file](std::span<const std::span<const char>> pieces) {
                 return write_output_pieces(file, pieces);
             },
@@ -231,7 +251,8 @@ bool draw_what_is_missing(const MonthJob& job, YearMonth month, ValueRange range
         return false;
     }
     if (!record.legend) {
-        if (!write_legend_file(names.legend, range, job.request.format, failure)) {
+        if (!write_legend_file(names.legend, range, job.request.palette, job.request.format,
+                               failure)) {
             return false;
         }
         record.legend = stamp_of(names.legend);
@@ -369,8 +390,8 @@ ImageSizes image_sizes(const MonthJob& job, const std::vector<MonthPlan>& plans)
         job.request.range.kind == RangeChoice::typed  ? job.request.range.typed_range
         : job.request.range.kind == RangeChoice::term ? std::optional(job.term_range)
                                                       : std::nullopt;
-    const Picture legend =
-        draw_legend(range.value_or(ValueRange{.maximum = 1.0F, .minimum = 0.0F}));
+    const Picture legend = draw_legend(range.value_or(ValueRange{.maximum = 1.0F, .minimum = 0.0F}),
+                                       job.request.palette);
     ImageSizes sizes;
     if (job.request.format == ImageFormat::ppm) {
         sizes.image = ppm_file_bytes(grid, job.request.scale)
@@ -384,7 +405,13 @@ ImageSizes image_sizes(const MonthJob& job, const std::vector<MonthPlan>& plans)
             drawn.push_back(plan.month);
         }
     }
-    sizes.sample = sample_png_sizes(job.selection, drawn, range, job.request.scale);
+    sizes.sample = sample_png_sizes(
+        job.selection, drawn, range, job.request.range.stretch,
+        [&job](const LevelGrid& grid, YearMonth month, const PieceWriter& write) {
+            PngScratch scratch;
+            std::string reason;
+            return write_day_png(job.request, grid, month, 1, scratch, write, reason);
+        });
     sizes.image = sizes.sample.mean_bytes;
     sizes.legend = encode_png_picture(legend).value_or(std::string()).size();
     return sizes;
@@ -526,6 +553,7 @@ bool make_workers(const RunParameters& grid, const ImagesRequest& request, unsig
             errors << "Not enough memory to draw the images." << std::endl;
             return false;
         }
+        canvas->palette = request.palette;
         workers.push_back({std::move(*canvas), {}});
     }
     return true;
@@ -543,7 +571,8 @@ int run_term_images(const std::string& from, const std::string& to, const Images
     }
     ValueRange term_range{};
     if (request.range.kind == RangeChoice::term) {
-        const std::optional<ValueRange> found = find_term_range(*selection, errors);
+        const std::optional<ValueRange> found =
+            find_term_range(*selection, errors, request.range.stretch);
         if (!found) {
             return 1;
         }

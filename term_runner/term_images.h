@@ -23,6 +23,7 @@ struct ImagesRequest {
     ImageFormat format = ImageFormat::ppm;
     std::uint32_t scale = BLOCK_SIZE;  // pixels a cell side, IMAGE_SCALE_MIN to IMAGE_SCALE_MAX
     bool check_space = true;           // refuse a selection the disk cannot hold
+    Palette palette = Palette::classic;
 };
 
 // Draws the images of the selection into ./image/ (created if missing), with

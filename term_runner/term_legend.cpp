@@ -6,9 +6,9 @@
 
 #include "png_image.h"
 
-bool write_legend_file(const std::string& path, ValueRange range, ImageFormat format,
-                       Failure& failure) {
-    const Picture legend = draw_legend(range);
+bool write_legend_file(const std::string& path, ValueRange range, Palette palette,
+                       ImageFormat format, Failure& failure) {
+    const Picture legend = draw_legend(range, palette);
     std::string reason;
     bool written = false;
     if (format == ImageFormat::ppm) {
@@ -31,9 +31,10 @@ ImageFormat legend_format_of(const std::string& path) {
     return end == ".png" ? ImageFormat::png : ImageFormat::ppm;
 }
 
-int run_term_legend(ValueRange range, const std::string& path, std::ostream& errors) {
+int run_term_legend(ValueRange range, Palette palette, const std::string& path,
+                    std::ostream& errors) {
     Failure failure;
-    if (!write_legend_file(path, range, legend_format_of(path), failure)) {
+    if (!write_legend_file(path, range, palette, legend_format_of(path), failure)) {
         errors << failure_text(failure) << std::endl;
         return 1;
     }

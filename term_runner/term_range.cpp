@@ -54,13 +54,39 @@ std::string shortest_text(float value) {
     return std::string(text, written.ptr);
 }
 
+std::optional<ValueRange> stretched_range(ValueRange found, Stretch stretch) {
+    ValueRange range = found;
+    range.stretch = stretch;
+    if (stretch == Stretch::log && !(range.minimum > 0.0F)) {
+        range.minimum = found.least_positive;
+    }
+    if (!(range.minimum < range.maximum)) {
+        return std::nullopt;
+    }
+    return range;
+}
+
+std::string log_start_note(const std::string& whose, ValueRange found, ValueRange used) {
+    if (used.stretch != Stretch::log || found.minimum == used.minimum) {
+        return "";
+    }
+    return whose + " minimum is 0: the log stretch begins at the smallest discharge above 0, " +
+           shortest_text(used.minimum) + ".";
+}
+
 std::optional<ValueRange> month_own_range(const TermSelection& selection, YearMonth month,
-                                          DischargeFile& data, Failure& failure) {
-    const ValueRange range = find_value_range(data, values_of_month(selection, month));
+                                          DischargeFile& data, Failure& failure, Stretch stretch,
+                                          std::string* note) {
+    const ValueRange found = find_value_range(data, values_of_month(selection, month));
     close_discharge_file(data);
-    if (range.minimum >= range.maximum) {
+    const std::optional<ValueRange> stretched = stretched_range(found, stretch);
+    if (!stretched) {
         failure = {"", "Maximun discharge <= Minimum discharge!", ""};
         return std::nullopt;
+    }
+    const ValueRange range = *stretched;
+    if (note) {
+        *note = log_start_note("the month's", found, range);
     }
     std::string reason;
     if (!open_term_month(data, selection, month, reason)) {
@@ -70,7 +96,8 @@ std::optional<ValueRange> month_own_range(const TermSelection& selection, YearMo
     return range;
 }
 
-std::optional<ValueRange> find_term_range(const TermSelection& selection, std::ostream& errors) {
+std::optional<ValueRange> find_term_range(const TermSelection& selection, std::ostream& errors,
+                                          Stretch stretch) {
     ValueRange range = RANGE_SEARCH_START;
     bool whole = true;
     for (const YearMonth month : selection.months) {
@@ -96,21 +123,25 @@ std::optional<ValueRange> find_term_range(const TermSelection& selection, std::o
                << std::endl;
         return std::nullopt;
     }
-    if (range.minimum >= range.maximum) {
+    const std::optional<ValueRange> stretched = stretched_range(range, stretch);
+    if (!stretched) {
         errors << "Maximun discharge <= Minimum discharge!" << std::endl;
         return std::nullopt;
     }
-    return range;
+    if (const std::string note = log_start_note("The term's", range, *stretched); !note.empty()) {
+        errors << note << std::endl;
+    }
+    return stretched;
 }
 
 int run_term_range(const std::string& from, const std::string& to, std::ostream& out,
-                   std::ostream& errors) {
+                   std::ostream& errors, Stretch stretch) {
     int status = 0;
     const std::optional<TermSelection> selection = select_term(from, to, errors, status);
     if (!selection) {
         return status;
     }
-    const std::optional<ValueRange> range = find_term_range(*selection, errors);
+    const std::optional<ValueRange> range = find_term_range(*selection, errors, stretch);
     if (!range) {
         return 1;
     }

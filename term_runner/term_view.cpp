@@ -29,14 +29,23 @@ constexpr int VIEW_DATA_VERSION = 2;
 constexpr std::string_view DATA_URI_HEAD = "data:image/png;base64,";
 constexpr std::uint64_t FRAME_FRAMING = DATA_URI_HEAD.size() + 4;
 
+// The colours of a month's frames where they are not the classic palette
+// under the square-root stretch, which older scripts were all drawn in.
+std::string colours_key(ValueRange range, Palette palette) {
+    if (range.stretch == Stretch::sqrt && palette == Palette::classic) {
+        return "";
+    }
+    return std::string(" colours ") + stretch_name(range.stretch) + " " + palette_name(palette);
+}
+
 // The first line of a month's script: what it was made from. A script whose
 // first line is the one a month needs now is up to date; one made from a
 // monthly file that cannot be stamped (a pipe), "data none", never is.
-std::string month_key(YearMonth month, ValueRange range, const RunParameters& grid,
+std::string month_key(YearMonth month, ValueRange range, Palette palette, const RunParameters& grid,
                       const std::optional<FileStamp>& data) {
     return "// discharge_view " + std::to_string(VIEW_DATA_VERSION) + " " + month_label(month) +
-           " range " + range_text(range) + " grid " + std::to_string(grid.ncols) + " " +
-           std::to_string(grid.nrows) + " data " +
+           " range " + range_text(range) + colours_key(range, palette) + " grid " +
+           std::to_string(grid.ncols) + " " + std::to_string(grid.nrows) + " data " +
            (data ? std::to_string(data->bytes) + " " + std::to_string(data->modified) : "none");
 }
 
@@ -56,8 +65,8 @@ std::string number_text(float value) {
 // What each colour of the month stands for under `range`: for each palette
 // entry its values from low up to high (null for black, which has no level),
 // and where values above the range begin.
-std::string bounds_script(ValueRange range) {
-    const ColourBounds bounds = colour_entry_bounds(range);
+std::string bounds_script(ValueRange range, Palette palette) {
+    const ColourBounds bounds = colour_entry_bounds(range, palette);
     std::string text = "bounds: [";
     for (const EntryBounds& entry : bounds.entries) {
         if (entry.low) {
@@ -89,7 +98,8 @@ bool append_frames(DischargeFile& data, YearMonth month, ValueRange range, DayCa
         }
         png.clear();
         std::string reason;
-        if (!write_png_image(canvas.grid, 1, scratch, collect, reason, {.entries_as_grey = true})) {
+        if (!write_png_image(canvas.grid, 1, scratch, collect, reason,
+                             {.entries_as_grey = true, .palette = canvas.palette})) {
             failure = {month_script_name(month), "Page output file cannot write.", reason};
             return false;
         }
@@ -111,10 +121,11 @@ bool write_month_script(const TermSelection& selection, YearMonth month, ValueRa
         failure = month_unreadable(month, reason);
         return false;
     }
-    std::string script =
-        key + "\ndischarge_view.month({label: \"" + month_label(month) + "\", range: \"" +
-        range_text(range) + "\", minimum: \"" + shortest_text(range.minimum) + "\", maximum: \"" +
-        shortest_text(range.maximum) + "\", " + bounds_script(range) + ", frames: [\n";
+    std::string script = key + "\ndischarge_view.month({label: \"" + month_label(month) +
+                         "\", range: \"" + range_text(range) + "\", minimum: \"" +
+                         shortest_text(range.minimum) + "\", maximum: \"" +
+                         shortest_text(range.maximum) + "\", " +
+                         bounds_script(range, canvas.palette) + ", frames: [\n";
     if (!append_frames(data, month, range, canvas, scratch, progress, script, failure)) {
         return false;
     }
@@ -156,7 +167,13 @@ std::optional<ValueRange> view_range(const ViewJob& job, YearMonth month, Failur
         failure = month_unreadable(month, reason);
         return std::nullopt;
     }
-    return month_own_range(job.selection, month, file, failure);
+    std::string note;
+    std::optional<ValueRange> range =
+        month_own_range(job.selection, month, file, failure, job.request.range.stretch, &note);
+    if (!note.empty()) {
+        print_line(job.progress, month_label(month) + ": " + note);
+    }
+    return range;
 }
 
 // Writes the month's script unless it is up to date, noting how it ended.
@@ -170,7 +187,8 @@ MonthView view_month(const ViewJob& job, YearMonth month) {
             stamp_of(discharge_file_name(month.year, month.month));
         const std::optional<ValueRange> range = view_range(job, month, failure);
         const std::string key =
-            range ? month_key(month, *range, job.selection.parameters, data) : "";
+            range ? month_key(month, *range, job.request.palette, job.selection.parameters, data)
+                  : "";
         if (range && data && first_line_of(month_script_name(month)) == key) {
             note_kept(job.progress, days_in_month(month.month));
             detail = "up to date";
@@ -192,13 +210,13 @@ MonthView view_month(const ViewJob& job, YearMonth month) {
 }
 
 // The colour table as the page draws it: each entry's colour and the levels
-// it draws (-1 for none), and which entries draw no discharge and values
-// above the range.
-std::string palette_script() {
-    const ColourTable& table = colour_table();
+// it draws (-1 for none), which entries draw no discharge and values above
+// the range, and their colours' names; the stretch, for the legend's axis.
+std::string palette_script(Palette palette, Stretch stretch) {
+    const ColourTable& table = colour_table(palette);
     std::string colours = "[";
     std::string levels = "[";
-    const std::vector<EntryLevels> entry_levels = colour_entry_levels();
+    const std::vector<EntryLevels> entry_levels = colour_entry_levels(palette);
     for (std::size_t entry = 0; entry < table.colours.size(); ++entry) {
         const Rgb colour = table.colours[entry];
         colours.append("[").append(std::to_string(colour.red)).append(",");
@@ -208,8 +226,11 @@ std::string palette_script() {
         levels.append(std::to_string(entry_levels[entry].highest)).append("],");
     }
     return "palette: " + colours + "], levels: " + levels +
-           "], black: " + std::to_string(table.entry[BLACK_INDEX]) +
-           ", aboveEntry: " + std::to_string(table.entry[ABOVE_INDEX]);
+           "], black: " + std::to_string(table.entry[NONE_INDEX]) +
+           ", aboveEntry: " + std::to_string(table.entry[ABOVE_INDEX]) +
+           ", noneName: " + js_string(none_colour_name(palette)) +
+           ", aboveName: " + js_string(above_colour_name(palette)) +
+           ", stretch: " + js_string(stretch_name(stretch));
 }
 
 // The exact series of the chosen cells ("" for a day whose month could not
@@ -266,9 +287,10 @@ std::string term_script(const ViewJob& job, const std::vector<MonthView>& views,
     return "discharge_view.term({version: " + std::to_string(VIEW_DATA_VERSION) +
            ", rangeKind: \"" + kinds[range.kind] + "\", typedMinimum: " +
            (range.kind == RangeChoice::typed ? number_text(range.typed_range.minimum) : "null") +
-           ", units: " + js_string(job.request.units) +
-           ", ncols: " + std::to_string(grid.ncols) + ", nrows: " + std::to_string(grid.nrows) +
-           ", months: [" + months + "], " + palette_script() + ", cells: [" + cells + "]});\n";
+           ", units: " + js_string(job.request.units) + ", ncols: " + std::to_string(grid.ncols) +
+           ", nrows: " + std::to_string(grid.nrows) + ", months: [" + months + "], " +
+           palette_script(job.request.palette, job.request.range.stretch) + ", cells: [" + cells +
+           "]});\n";
 }
 
 // What the page's files take beyond what those of their names take now:
@@ -282,7 +304,14 @@ std::optional<std::string> view_space_shortage(const ViewJob& job) {
     const RangeChoice& choice = job.request.range;
     const std::optional<ValueRange> range =
         choice.kind == RangeChoice::month ? std::nullopt : std::optional(job.term_range);
-    const PngSample sample = sample_png_sizes(job.selection, job.selection.months, range, 1);
+    const PngSample sample = sample_png_sizes(
+        job.selection, job.selection.months, range, choice.stretch,
+        [&job](const LevelGrid& grid, YearMonth, const PieceWriter& write) {
+            PngScratch scratch;
+            std::string reason;
+            return write_png_image(grid, 1, scratch, write, reason,
+                                   {.entries_as_grey = true, .palette = job.request.palette});
+        });
     const std::uint64_t frame = (sample.mean_bytes + 2) / 3 * 4 + FRAME_FRAMING;
     std::uint64_t needed = 0;
     std::uint64_t days = 0;
@@ -445,7 +474,8 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
     }
     ValueRange term_range = request.range.typed_range;
     if (request.range.kind == RangeChoice::term) {
-        const std::optional<ValueRange> found = find_term_range(*selection, errors);
+        const std::optional<ValueRange> found =
+            find_term_range(*selection, errors, request.range.stretch);
         if (!found) {
             return 1;
         }
@@ -457,6 +487,7 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
         errors << "Not enough memory to draw the images." << std::endl;
         return 1;
     }
+    canvas->palette = request.palette;
     PngScratch scratch;
     Progress progress;
     const ViewJob job{*selection, request, term_range, *canvas, scratch, progress};

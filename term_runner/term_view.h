@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "cell_series.h"
+#include "colour_table.h"
 #include "term_range.h"
 
 // The page's own files, kept as sources of their own and built into the
@@ -41,6 +42,7 @@ std::string js_string(std::string_view text);
 // What `view` was asked to do.
 struct ViewRequest {
     RangeChoice range;
+    Palette palette = Palette::classic;
     std::vector<GridCell> cells;   // drawn with their exact series
     std::string units = "m3 s-1";  // of the discharge, as the page shows it
     bool check_space = true;       // refuse a page the disk cannot hold

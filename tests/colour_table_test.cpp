@@ -26,15 +26,15 @@ TEST(ColourTable, EveryColourIndexKeepsItsColourInOneEntryOfLevelsInOrder) {
         EXPECT_EQ(levels[entry].lowest, levels[entry - 1].highest + 1) << entry;
     }
     EXPECT_EQ(levels.back().lowest, -1);
-    EXPECT_EQ(table.entry[BLACK_INDEX], levels.size() - 1);
+    EXPECT_EQ(table.entry[NONE_INDEX], levels.size() - 1);
     EXPECT_EQ(levels[table.entry[ABOVE_INDEX]].lowest, 191);
     EXPECT_EQ(levels[table.entry[ABOVE_INDEX]].highest, 192);
 }
 
 TEST(ColourTable, ColourIndexOfLevels) {
-    EXPECT_EQ(colour_index(UNPLACEABLE_LEVEL), BLACK_INDEX);
-    EXPECT_EQ(colour_index(MASK_LEVEL), BLACK_INDEX);
-    EXPECT_EQ(colour_index(-1), BLACK_INDEX);
+    EXPECT_EQ(colour_index(UNPLACEABLE_LEVEL), NONE_INDEX);
+    EXPECT_EQ(colour_index(MASK_LEVEL), NONE_INDEX);
+    EXPECT_EQ(colour_index(-1), NONE_INDEX);
     EXPECT_EQ(colour_index(0), 0U);
     EXPECT_EQ(colour_index(255), 255U);
     EXPECT_EQ(colour_index(256), ABOVE_INDEX);

@@ -457,9 +457,15 @@ function unitsText() {
     return view.term.units;
 }
 
-// What black stands for: no discharge, a value that is not a number or
-// infinite, and below a typed minimum above zero.
-function blackMeaning() {
+// What the colour of no discharge stands for: no discharge, a value that is
+// not a number or infinite, and below a typed minimum above zero; under a
+// log stretch, whose minimum is above zero, every value below the month's
+// minimum, zero among them.
+function blackMeaning(month) {
+    if (view.term.stretch === "log" && month) {
+        return "no discharge (a negative value), not a number or infinite, or below the " +
+            `minimum ${month.data.minimumText} ${unitsText()} (zero among them)`;
+    }
     const minimum = view.term.typedMinimum;
     const below = minimum !== null && minimum > 0
         ? `, or below the typed minimum ${number(minimum)} ${unitsText()}` : "";
@@ -477,7 +483,7 @@ function entryMeaning(entry, month) {
         parts.push(`${number(month.data.above)} ${unitsText()} or more (above the range)`);
     }
     if (entry === view.term.black) {
-        parts.push(blackMeaning());
+        parts.push(blackMeaning(month));
     }
     return parts.join(", or ");
 }
@@ -509,9 +515,10 @@ function describePointer() {
 
 // --- The legend --------------------------------------------------------------
 
-// The ramp over the month's range, linear in discharge, each value in the
-// colour of its entry, with the values where it begins, turns cyan, green
-// and yellow, and ends.
+// The ramp over the month's range, linear in discharge (in its logarithm
+// under a log stretch, as a logarithmic axis is), each value in the colour
+// of its entry, with the values where it begins, reaches the levels 63, 127
+// and 191 (in the classic palette cyan, green and yellow), and ends.
 function showLegend(month) {
     const data = month.data;
     element("range-min").textContent = data.minimumText;
@@ -524,9 +531,9 @@ function showLegend(month) {
     };
     swatch("swatch-black", view.term.black);
     swatch("swatch-above", view.term.aboveEntry);
-    element("meaning-black").textContent = `black: ${blackMeaning()}`;
+    element("meaning-black").textContent = `${view.term.noneName}: ${blackMeaning(month)}`;
     element("meaning-above").textContent = Number.isFinite(data.above)
-        ? `this yellow: ${entryMeaning(view.term.aboveEntry, month)}`
+        ? `this ${view.term.aboveName}: ${entryMeaning(view.term.aboveEntry, month)}`
         : "no value is above the range";
     drawLegend(data);
 }
@@ -560,9 +567,13 @@ function drawLegend(data) {
     const right = width - 8;
     const bar = 22;
     context.clearRect(0, 0, width, canvas.clientHeight);
-    const span = data.maximum - data.minimum;
+    const logarithmic = view.term.stretch === "log";
+    const low = logarithmic ? Math.log(data.minimum) : data.minimum;
+    const span = (logarithmic ? Math.log(data.maximum) : data.maximum) - low;
+    const position = (value) => ((logarithmic ? Math.log(value) : value) - low) / span;
     for (let x = left; x <= right; x += 1) {
-        const value = data.minimum + span * (x - left) / (right - left);
+        const along = low + span * (x - left) / (right - left);
+        const value = logarithmic ? Math.exp(along) : along;
         const entry = x === right ? entryOf(data.maximum, data) : entryOf(value, data);
         context.fillStyle = `rgb(${view.term.palette[entry].join(",")})`;
         context.fillRect(x, 0, 1, bar);
@@ -577,7 +588,7 @@ function drawLegend(data) {
     }
     marks.push({value: data.maximum, text: data.maximumText, end: true});
     drawLabels(context, marks.map((mark) => ({...mark,
-        x: left + (right - left) * (mark.value - data.minimum) / span})), bar, width);
+        x: left + (right - left) * position(mark.value)})), bar, width);
 }
 
 // Ticks and their labels below the bar, in two rows where they would meet;
