@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -49,6 +50,10 @@ TEST(ColourTable, LevelThresholdsAreTheFirstFloatsOfTheirLevels) {
         {.maximum = 1902.24597F, .minimum = 0.00800000038F},
         {.maximum = 0.001F, .minimum = -5.0F},
         {.maximum = 3000.0F, .minimum = 20.0F},
+        {.maximum = 100.0F, .minimum = 0.0F, .stretch = Stretch::linear},
+        {.maximum = 0.001F, .minimum = -5.0F, .stretch = Stretch::linear},
+        {.maximum = 187731.0F, .minimum = 0.0141F, .stretch = Stretch::log},
+        {.maximum = 3000.0F, .minimum = 20.0F, .stretch = Stretch::log},
     };
     for (const ValueRange range : ranges) {
         for (std::int32_t level = 0; level <= TOP_LEVEL + 1; ++level) {
@@ -91,4 +96,97 @@ TEST(ColourTable, EntryBoundsFollowTheLevels) {
     EXPECT_EQ(bounds.above, level_threshold(256, range));
     // Halfway through the range is level 180.
     EXPECT_EQ(discharge_level(50.0F, range), 180);
+}
+
+// The linear and log stretches at the ends of their levels; below the
+// minimum and not a number are no discharge, as under the square root.
+TEST(ColourTable, StretchedLevelsAtTheirBoundaries) {
+    const ValueRange linear{.maximum = 100.0F, .minimum = 0.0F, .stretch = Stretch::linear};
+    const ValueRange log{.maximum = 10000.0F, .minimum = 1.0F, .stretch = Stretch::log};
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        ValueRange range;
+        float value;
+        std::int32_t level;
+    } cases[] = {
+        {linear, 0.0F, 0},
+        {linear, 50.0F, 127},  // 127.5
+        {linear, 100.0F, 255},
+        {linear, 100.3F, 255},  // 255.8: still the top
+        {linear, 100.4F, 256},  // above the range
+        {linear, -1.0F, MASK_LEVEL},
+        {linear, nan, UNPLACEABLE_LEVEL},
+        {linear, inf, UNPLACEABLE_LEVEL},
+        {log, 1.0F, 0},
+        {log, 10.0F, 63},  // a quarter of the decades: 63.75
+        {log, 100.0F, 127},
+        {log, 1000.0F, 191},
+        {log, 10000.0F, 255},
+        {log, 0.999F, UNPLACEABLE_LEVEL},  // below the minimum
+        {log, 0.0F, UNPLACEABLE_LEVEL},    // whose logarithm is minus infinity
+        {log, -2.0F, MASK_LEVEL},
+        {log, nan, UNPLACEABLE_LEVEL},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(discharge_level(c.value, c.range), c.level)
+            << stretch_name(c.range.stretch) << " " << c.value;
+    }
+}
+
+// stretch_value() is the inverse of each stretch's scaling: the value at
+// level L's share of the range has level L (or, rounded down, L - 1).
+TEST(ColourTable, StretchValueIsTheInverseOfTheLevels) {
+    for (const Stretch stretch : {Stretch::sqrt, Stretch::linear, Stretch::log}) {
+        const ValueRange range{.maximum = 187731.0F, .minimum = 0.0141F, .stretch = stretch};
+        EXPECT_FLOAT_EQ(static_cast<float>(stretch_value(0.0, range)), range.minimum);
+        EXPECT_FLOAT_EQ(static_cast<float>(stretch_value(1.0, range)), range.maximum);
+        for (std::int32_t level = 1; level < TOP_LEVEL; ++level) {
+            const double value = stretch_value(level / 255.0, range);
+            const std::int32_t found = discharge_level(static_cast<float>(value), range);
+            EXPECT_TRUE(found == level || found == level - 1) << stretch_name(stretch) << level;
+        }
+    }
+    for (const char* name : {"sqrt", "linear", "log"}) {
+        EXPECT_STREQ(stretch_name(*parse_stretch(name)), name);
+    }
+    EXPECT_FALSE(parse_stretch("Log").has_value());
+}
+
+// viridis and cividis: level L in map entry L, no discharge and above the
+// range in two colours that no level has; every palette fits PNG's and
+// GIF's 256 entries, with the band's background where it is no level's.
+TEST(ColourTable, EveryPaletteFitsInTwoHundredAndFiftySixEntries) {
+    const struct {
+        Palette palette;
+        std::size_t entries;
+    } cases[] = {{Palette::classic, 254}, {Palette::viridis, 256}, {Palette::cividis, 255}};
+    for (const auto& c : cases) {
+        const ColourTable& table = colour_table(c.palette);
+        EXPECT_EQ(table.colours.size(), c.entries) << palette_name(c.palette);
+        const std::vector<EntryLevels> levels = colour_entry_levels(c.palette);
+        for (std::int32_t level = 0; level <= TOP_LEVEL; ++level) {
+            const EntryLevels& entry = levels[table.entry[static_cast<std::size_t>(level)]];
+            EXPECT_TRUE(entry.lowest <= level && level <= entry.highest) << level;
+        }
+        const BandColours band = band_colours(c.palette);
+        const auto in_table = [&table](Rgb colour) {
+            return std::find(table.colours.begin(), table.colours.end(), colour) !=
+                   table.colours.end();
+        };
+        EXPECT_TRUE(in_table(band.ink));
+        EXPECT_EQ(table.colours.size() + (in_table(band.background) ? 0 : 1) <= 256, true);
+        EXPECT_STREQ(palette_name(*parse_palette(palette_name(c.palette))),
+                     palette_name(c.palette));
+        if (c.palette == Palette::classic) {
+            continue;
+        }
+        EXPECT_EQ(levels[table.entry[NONE_INDEX]].lowest, -1);
+        EXPECT_EQ(levels[table.entry[ABOVE_INDEX]].lowest, -1);
+        EXPECT_EQ(indexed_colour(NONE_INDEX, c.palette), (Rgb{204, 204, 204}));
+        EXPECT_EQ(indexed_colour(ABOVE_INDEX, c.palette), (Rgb{255, 0, 255}));
+    }
+    EXPECT_EQ(indexed_colour(0, Palette::viridis), (Rgb{68, 1, 84}));
+    EXPECT_EQ(indexed_colour(255, Palette::viridis), (Rgb{253, 231, 36}));
+    EXPECT_EQ(indexed_colour(0, Palette::cividis), (Rgb{0, 34, 77}));
 }

@@ -354,6 +354,19 @@ TEST_F(TermRun, Refusals) {
          2,
          "discharge_term: 2018-01 to 2018-12 is outside the simulation term, 2019-04 to "
          "2020-03.\n"},
+        {"a log stretch from a typed minimum of 0",
+         {"images", "--stretch", "log", "--range", "0,10"},
+         2,
+         "--range 0,10: a log stretch needs a minimum above 0\nRun with --help for more "
+         "information.\n"},
+        {"no such stretch",
+         {"view", "--stretch", "cubic"},
+         2,
+         "--stretch: expects sqrt, linear or log"},
+        {"no such palette",
+         {"legend", "--range", "0,1", "--palette", "jet", "x.ppm"},
+         2,
+         "--palette: expects classic, viridis or cividis"},
         {"no workers",
          {"images", "--jobs", "0"},
          2,
@@ -781,7 +794,31 @@ TEST_F(TermRun, PngImagesHoldThePixelsOfThePpmImagesAtEveryScale) {
     }
 }
 
-TEST_F(TermRun, ResumingKnowsTheFormatAndTheScale) {
+// A log stretch places no zero: where the smallest value found is 0 it
+// begins at the smallest above 0, and says so, for the term and for each
+// month's own range.
+TEST_F(TermRun, LogStretchBeginsAboveZero) {
+    std::vector<float> november = month_values(0, MONTHS[0].grids);
+    november[0] = 0.0F;
+    write_text(tree_.output / month_file(MONTHS[0]), encode_values(november));
+    const ProcessResult range = term({"range", "--stretch", "log"});
+    EXPECT_EQ(range.status, 0);
+    EXPECT_EQ(range.output, "2,1680.5\n");
+    EXPECT_EQ(range.errors,
+              "The term's minimum is 0: the log stretch begins at the smallest discharge above "
+              "0, 2.\n");
+    EXPECT_EQ(term({"range"}).output, "0,1680.5\n");
+    const ProcessResult images =
+        term({"images", "--stretch", "log", "--range", "month", "--jobs", "1"});
+    EXPECT_EQ(images.status, 0);
+    EXPECT_TRUE(
+        images.errors.starts_with("201911: the month's minimum is 0: the log stretch "
+                                  "begins at the smallest discharge above 0, 2.\n"))
+        << images.errors;
+    EXPECT_TRUE(read_text(image_dir_ / "201911_range.txt").starts_with("2,"));
+}
+
+TEST_F(TermRun, ResumingKnowsTheFormatTheScaleAndTheColours) {
     const std::vector<std::string> ppm = {"images", "--range", "0,3000", "--jobs", "1"};
     std::vector<std::string> png = ppm;
     png.insert(png.end(), {"--format", "png"});
@@ -801,6 +838,22 @@ TEST_F(TermRun, ResumingKnowsTheFormatAndTheScale) {
     EXPECT_TRUE(result.errors.starts_with("201911: 1 image drawn, 29 kept, range 0,3000\n"))
         << result.errors;
     EXPECT_EQ(summary_of(term(ppm).errors), "4 drawn, 0 up to date, 0 failed");
+    // So does another stretch or palette; a record of older runs, without
+    // the colours, is of the square root and the classic palette.
+    std::vector<std::string> log = {"images", "--range",   "0.5,3000", "--jobs",
+                                    "1",      "--stretch", "log"};
+    std::vector<std::string> viridis = log;
+    viridis.insert(viridis.end(), {"--palette", "viridis"});
+    EXPECT_EQ(summary_of(term(log).errors), "4 drawn, 0 up to date, 0 failed");
+    EXPECT_EQ(summary_of(term(viridis).errors), "4 drawn, 0 up to date, 0 failed");
+    EXPECT_EQ(summary_of(term(viridis).errors), "0 drawn, 4 up to date, 0 failed");
+    EXPECT_NE(read_text(image_dir_ / "201911_range.txt").find("\ncolours log viridis\n"),
+              std::string::npos);
+    ASSERT_EQ(term(ppm).status, 0);
+    std::string old = read_text(image_dir_ / "201911_range.txt");
+    old.erase(old.find("colours sqrt classic\n"), 21);
+    write_text(image_dir_ / "201911_range.txt", old);
+    EXPECT_TRUE(term(ppm).errors.starts_with("201911: up to date\n"));
 }
 
 // Before drawing, the images must fit the free space of ./image: here a
