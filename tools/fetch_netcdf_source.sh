@@ -11,9 +11,17 @@
 # file of its own, of the same archives, suites, components and keyring as
 # the machine's Debian sources (of deb822 .sources files or one-line
 # sources.list entries). Run as root, as .ci/run is.
+#
+# Sourced rather than run, it only defines fetch_debian_source, which
+# fetches any source package so (tools/fetch_giflib_source.sh).
 set -euo pipefail
-netcdf_source=/usr/local/src/netcdf
-if ! compgen -G "$netcdf_source/netcdf-*/include/netcdf.h" >/dev/null; then
+
+# `fetch_debian_source PACKAGE FOLDER GLOB`: unpacks Debian's source package
+# PACKAGE, with Debian's patches applied, into FOLDER, unless a file there
+# matches GLOB (a file of the unpacked sources, relative to FOLDER).
+fetch_debian_source() {
+    local package=$1 folder=$2 glob=$3
+    compgen -G "$folder/$glob" >/dev/null && return 0
     if ! grep -qsE '^(Types:.*\bdeb-src\b|deb-src[[:space:]])' /etc/apt/sources.list \
         /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; then
         {
@@ -72,10 +80,15 @@ if ! compgen -G "$netcdf_source/netcdf-*/include/netcdf.h" >/dev/null; then
     # Fetched and unpacked beside its final place, readable by APT's own user
     # who downloads, and moved there whole: a fetch that fails is made again
     # at the next run.
-    mkdir -p /usr/local/src
-    unpacked=$(mktemp -d /usr/local/src/netcdf.XXXXXX)
+    mkdir -p "$(dirname "$folder")"
+    local unpacked
+    unpacked=$(mktemp -d "$folder.XXXXXX")
     chmod 755 "$unpacked"
-    (cd "$unpacked" && apt-get source netcdf)
-    rm -rf "$netcdf_source"
-    mv "$unpacked" "$netcdf_source"
+    (cd "$unpacked" && apt-get source "$package")
+    rm -rf "$folder"
+    mv "$unpacked" "$folder"
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    fetch_debian_source netcdf /usr/local/src/netcdf 'netcdf-*/include/netcdf.h'
 fi
