@@ -5,8 +5,16 @@
 #         -D FILES="a.html;b.js" -P embed-files.cmake
 #
 # ARRAY is defined as an array of PageFile {name, bytes}, one for each file,
-# named by its file name, in the order given.
-set(source "// Written by cmake/embed-files.cmake from the page's sources: do not edit.\n")
+# named by its file name, in the order given. Other files than the view page's
+# name their own struct of the same two members in TYPE, and say what they are
+# in ORIGIN (for the first line of the source).
+if(NOT DEFINED TYPE)
+    set(TYPE PageFile)
+endif()
+if(NOT DEFINED ORIGIN)
+    set(ORIGIN "the page's sources")
+endif()
+set(source "// Written by cmake/embed-files.cmake from ${ORIGIN}: do not edit.\n")
 string(APPEND source "#include \"${HEADER}\"\n\nnamespace {\n")
 set(index 0)
 set(entries "")
@@ -21,7 +29,7 @@ foreach(file IN LISTS FILES)
     string(APPEND entries "    {\"${name}\", {reinterpret_cast<const char*>(file_${index}), ${size}}},\n")
     math(EXPR index "${index} + 1")
 endforeach()
-string(APPEND source "}  // namespace\n\nconst PageFile ${ARRAY}[${index}] = {\n${entries}};\n")
+string(APPEND source "}  // namespace\n\nconst ${TYPE} ${ARRAY}[${index}] = {\n${entries}};\n")
 file(WRITE ${OUTPUT}.new "${source}")
 file(COPY_FILE ${OUTPUT}.new ${OUTPUT} ONLY_IF_DIFFERENT)
 file(REMOVE ${OUTPUT}.new)
