@@ -6,113 +6,27 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "text_drawing.h"
+
 namespace {
 
-constexpr int SWATCH = 48;  // width of the black and the yellow swatch
-constexpr int GAP = 12;
-constexpr int RAMP = 512;
-constexpr int RAMP_LEFT = SWATCH + GAP;
-constexpr int WIDTH = SWATCH + GAP + RAMP + GAP + SWATCH;
-constexpr int BAR = 48;   // height of the colours
-constexpr int TICK = 8;   // tick marks below the ramp
-constexpr int SCALE = 2;  // each dot of a glyph is 2 x 2 pixels
-constexpr int GLYPH_WIDTH = 5;
-constexpr int GLYPH_HEIGHT = 7;
-constexpr int ADVANCE = (GLYPH_WIDTH + 1) * SCALE;
-constexpr int LINE = (GLYPH_HEIGHT + 3) * SCALE;  // a row of labels
-// Labels in two rows, so that those of nearby ticks (the minimum and cyan,
-// at 6 % of the range) never overlap.
-constexpr int HEIGHT = BAR + TICK + 2 * LINE + 4;
-constexpr Rgb WHITE{255, 255, 255};
-constexpr Rgb BLACK{0, 0, 0};
-
-// The characters a value is written with, each 5 x 7 dots, row by row.
-struct Glyph {
-    char character;
-    std::array<const char*, GLYPH_HEIGHT> rows;
-};
-constexpr Glyph FONT[] = {
-    {'0', {" ### ", "#   #", "#  ##", "# # #", "##  #", "#   #", " ### "}},
-    {'1', {"  #  ", " ##  ", "  #  ", "  #  ", "  #  ", "  #  ", " ### "}},
-    {'2', {" ### ", "#   #", "    #", "   # ", "  #  ", " #   ", "#####"}},
-    {'3', {"#####", "   # ", "  #  ", "   # ", "    #", "#   #", " ### "}},
-    {'4', {"   # ", "  ## ", " # # ", "#  # ", "#####", "   # ", "   # "}},
-    {'5', {"#####", "#    ", "#### ", "    #", "    #", "#   #", " ### "}},
-    {'6', {"  ## ", " #   ", "#    ", "#### ", "#   #", "#   #", " ### "}},
-    {'7', {"#####", "    #", "   # ", "  #  ", " #   ", " #   ", " #   "}},
-    {'8', {" ### ", "#   #", "#   #", " ### ", "#   #", "#   #", " ### "}},
-    {'9', {" ### ", "#   #", "#   #", " ####", "    #", "   # ", " ##  "}},
-    {'.', {"     ", "     ", "     ", "     ", "     ", " ##  ", " ##  "}},
-    {'-', {"     ", "     ", "     ", "#####", "     ", "     ", "     "}},
-    {'+', {"     ", "  #  ", "  #  ", "#####", "  #  ", "  #  ", "     "}},
-    {'e', {"     ", "     ", " ### ", "#   #", "#####", "#    ", " ### "}},
-};
-
-const Glyph* glyph_of(char character) {
-    for (const Glyph& glyph : FONT) {
-        if (glyph.character == character) {
-            return &glyph;
-        }
-    }
-    return nullptr;
+// The space between the swatches and the ramp.
+int gap_of(int text_height) {
+    return std::max(4, text_height);
 }
 
-struct Canvas {
-    Picture& picture;
-    Rgb& at(int x, int y) { return picture.pixels[static_cast<std::size_t>(y * WIDTH + x)]; }
-    void put(int x, int y, Rgb colour) {
-        if (x >= 0 && x < WIDTH && y >= 0 && y < HEIGHT) {
-            at(x, y) = colour;
-        }
-    }
-};
-
-// The columns that `text` covers, centred on column `centre` where the
-// picture leaves room for it, else against the picture's edge.
-struct Span {
-    int left = 0;
-    int right = 0;  // one past the last column
-};
-Span text_span(const std::string& text, int centre) {
-    const int width = static_cast<int>(text.size()) * ADVANCE - SCALE;
-    const int left = std::max(0, std::min(centre - width / 2, WIDTH - width));
-    return {left, left + width};
-}
-
-// Writes `text` centred on column `centre`, its top at `top`.
-void write_text(Canvas& canvas, const std::string& text, int centre, int top) {
-    int left = text_span(text, centre).left;
-    for (const char character : text) {
-        if (const Glyph* glyph = glyph_of(character)) {
-            for (int row = 0; row < GLYPH_HEIGHT; ++row) {
-                for (int dot = 0; dot < GLYPH_WIDTH; ++dot) {
-                    if (glyph->rows[static_cast<std::size_t>(row)][dot] != '#') {
-                        continue;
-                    }
-                    for (int y = 0; y < SCALE; ++y) {
-                        for (int x = 0; x < SCALE; ++x) {
-                            canvas.put(left + dot * SCALE + x, top + row * SCALE + y, BLACK);
-                        }
-                    }
-                }
-            }
-        }
-        left += ADVANCE;
-    }
-}
-
-// The discharge of ramp column x: the minimum at the left, the maximum at
-// the right, linear between; for a log stretch linear in the logarithm, as
-// a logarithmic axis is.
-float ramp_value(int x, ValueRange range) {
-    if (x == RAMP - 1) {
+// The discharge of ramp column x of `columns`: the minimum at the left, the
+// maximum at the right, linear between; for a log stretch linear in the
+// logarithm, as a logarithmic axis is.
+float ramp_value(int x, int columns, ValueRange range) {
+    if (x == columns - 1) {
         return range.maximum;
     }
     if (range.stretch == Stretch::log) {
         return static_cast<float>(
-            stretch_value(static_cast<double>(x) / static_cast<double>(RAMP - 1), range));
+            stretch_value(static_cast<double>(x) / static_cast<double>(columns - 1), range));
     }
-    const float share = static_cast<float>(x) / static_cast<float>(RAMP - 1);
+    const float share = static_cast<float>(x) / static_cast<float>(columns - 1);
     return range.minimum + (range.maximum - range.minimum) * share;
 }
 
@@ -123,55 +37,127 @@ std::string value_text(double value) {
     return text;
 }
 
-// Where the ramp reaches `level`, under the range's stretch.
-double value_at_level(std::int32_t level, ValueRange range) {
-    return stretch_value(static_cast<double>(level) / 255.0, range);
+// The columns that a label's text covers, centred on its tick where the
+// ramp leaves room for it, else against the ramp's end, so that it keeps
+// clear of the swatches' names.
+struct Span {
+    int left = 0;
+    int right = 0;  // one past the last column
+};
+Span text_span(const std::string& text, int centre, const LegendLayout& layout, int text_height) {
+    const int width = text_width(text, text_height);
+    const int lowest = layout.ramp_left;
+    const int highest = layout.ramp_left + layout.ramp_width;
+    const int left = std::max(lowest, std::min(centre - width / 2, highest - width));
+    return {left, left + width};
 }
 
 // Whether the texts of labels `a` and `b`, in the same row, come closer than
-// the space of a character.
-bool crowded(const LegendLabel& a, const LegendLabel& b) {
-    const Span first = text_span(a.text, a.column);
-    const Span second = text_span(b.text, b.column);
-    return first.left < second.right + ADVANCE && second.left < first.right + ADVANCE;
+// the space of half a line.
+bool crowded(const LegendLabel& a, const LegendLabel& b, const LegendLayout& layout,
+             int text_height) {
+    const Span first = text_span(a.text, a.column, layout, text_height);
+    const Span second = text_span(b.text, b.column, layout, text_height);
+    const int space = text_height / 2;
+    return first.left < second.right + space && second.left < first.right + space;
+}
+
+// The first label a crowded row has to give way: never an end; 0 for none.
+std::size_t label_giving_way(const std::vector<LegendLabel>& labels, const LegendLayout& layout,
+                             int text_height) {
+    for (std::size_t later = 2; later < labels.size(); ++later) {
+        for (std::size_t earlier = later % 2; earlier < later; earlier += 2) {
+            if (crowded(labels[earlier], labels[later], layout, text_height)) {
+                return later + 1 < labels.size() ? later : earlier;
+            }
+        }
+    }
+    return 0;
+}
+
+void fill(Picture& picture, int left, int top, int width, int height, Rgb colour) {
+    for (int y = std::max(0, top); y < std::min(picture.height, top + height); ++y) {
+        for (int x = std::max(0, left); x < std::min(picture.width, left + width); ++x) {
+            picture.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width) +
+                           static_cast<std::size_t>(x)] = colour;
+        }
+    }
+}
+
+// A swatch of `colour` with an outline of ink, so that it shows on a
+// background of its own colour, and its name centred below it.
+void draw_swatch(Picture& picture, int left, int width, const LegendLayout& layout, Rgb colour,
+                 const char* name, const LegendStyle& style) {
+    const int side = layout.bar;
+    const int swatch_left = left + (width - side) / 2;
+    fill(picture, swatch_left, layout.top, side, side, style.ink);
+    fill(picture, swatch_left + 1, layout.top + 1, side - 2, side - 2, colour);
+    const int name_left = left + (width - text_width(name, style.text_height)) / 2;
+    const int baseline =
+        layout.top + layout.bar + layout.tick + font_metrics(style.text_height).ascent;
+    draw_text(picture, name_left, baseline, name, style.text_height, style.ink);
 }
 
 }  // namespace
 
-std::vector<LegendLabel> legend_labels(ValueRange range) {
+LegendLayout legend_layout(const LegendStyle& style, int left, int top) {
+    const int h = style.text_height;
+    const FontMetrics metrics = font_metrics(h);
+    const int gap = gap_of(h);
+    LegendLayout layout;
+    layout.left = left;
+    layout.top = top;
+    layout.bar = h * 3 / 2;
+    layout.tick = std::max(3, h / 2);
+    layout.line = metrics.ascent + metrics.descent + std::max(2, h / 6);
+    layout.none_width = std::max(layout.bar, text_width(NONE_SWATCH_NAME, h));
+    layout.above_width = std::max(layout.bar, text_width(ABOVE_SWATCH_NAME, h));
+    layout.ramp_left = left + layout.none_width + gap;
+    layout.ramp_width = style.ramp_width;
+    layout.above_left = layout.ramp_left + layout.ramp_width + gap;
+    layout.width = layout.above_left + layout.above_width - left;
+    layout.height = layout.bar + layout.tick + 2 * layout.line;
+    return layout;
+}
+
+std::optional<LegendStyle> legend_style_of_width(int width, int text_height, Rgb background,
+                                                 Rgb ink) {
+    LegendStyle style{text_height, background, ink, 0};
+    const LegendLayout bare = legend_layout(style);
+    style.ramp_width = width - bare.width;
+    if (style.ramp_width < 64) {
+        return std::nullopt;
+    }
+    return style;
+}
+
+std::vector<LegendLabel> legend_labels(ValueRange range, const LegendLayout& layout,
+                                       int text_height) {
     // The ends, with the range's own values, and between them the first
-    // columns at cyan (level 63), green (127) and yellow (191). A mark that
-    // the ramp reaches only at its last column would take the maximum's
-    // place: it is left out. (Below a negative minimum the ramp is black up
-    // to zero discharge, and then jumps to a level reached nowhere before.)
-    std::vector<LegendLabel> labels{{RAMP_LEFT, 0, value_text(range.minimum)}};
+    // columns at the levels 63, 127 and 191. A mark that the ramp reaches
+    // only at its last column would take the maximum's place: it is left
+    // out. (Below a negative minimum the ramp has no colour up to zero
+    // discharge, and then jumps to a level reached nowhere before.)
+    const int columns = layout.ramp_width;
+    std::vector<LegendLabel> labels{{layout.ramp_left, 0, value_text(range.minimum)}};
     const std::array<std::int32_t, 3> marked_levels = {63, 127, 191};
     std::size_t next_mark = 0;
-    for (int x = 1; x < RAMP - 1 && next_mark < marked_levels.size(); ++x) {
-        if (discharge_level(ramp_value(x, range), range) >= marked_levels[next_mark]) {
-            labels.push_back(
-                {RAMP_LEFT + x, 0, value_text(value_at_level(marked_levels[next_mark], range))});
+    for (int x = 1; x < columns - 1 && next_mark < marked_levels.size(); ++x) {
+        if (discharge_level(ramp_value(x, columns, range), range) >= marked_levels[next_mark]) {
+            const double value = stretch_value(marked_levels[next_mark] / 255.0, range);
+            labels.push_back({layout.ramp_left + x, 0, value_text(value)});
             ++next_mark;
         }
     }
-    labels.push_back({RAMP_LEFT + RAMP - 1, 0, value_text(range.maximum)});
-    // Alternately in the two rows, so that the labels of nearby ticks (the
-    // minimum and cyan, at 6 % of the range) do not meet. Where two in a row
-    // still would, the later mark gives way, and never an end: the rows are
-    // then dealt again without it.
+    labels.push_back({layout.ramp_left + columns - 1, 0, value_text(range.maximum)});
+    // Alternately in the two rows, so that the labels of nearby ticks do
+    // not meet. Where two in a row still would, the later mark gives way,
+    // and never an end: the rows are then dealt again without it.
     for (;;) {
         for (std::size_t i = 0; i < labels.size(); ++i) {
             labels[i].row = static_cast<int>(i % 2);
         }
-        std::size_t giving_way = 0;  // none: the minimum never gives way
-        for (std::size_t later = 2; later < labels.size() && giving_way == 0; ++later) {
-            for (std::size_t earlier = later % 2; earlier < later; earlier += 2) {
-                if (crowded(labels[earlier], labels[later])) {
-                    giving_way = later + 1 < labels.size() ? later : earlier;
-                    break;
-                }
-            }
-        }
+        const std::size_t giving_way = label_giving_way(labels, layout, text_height);
         if (giving_way == 0) {
             return labels;
         }
@@ -179,33 +165,39 @@ std::vector<LegendLabel> legend_labels(ValueRange range) {
     }
 }
 
-Picture draw_legend(ValueRange range, Palette palette) {
-    Picture picture{WIDTH, HEIGHT,
-                    std::vector<Rgb>(static_cast<std::size_t>(WIDTH * HEIGHT), WHITE)};
-    Canvas canvas{picture};
-    const Rgb no_discharge = indexed_colour(NONE_INDEX, palette);
-    const Rgb above = indexed_colour(ABOVE_INDEX, palette);
-    for (int x = 0; x < SWATCH; ++x) {
-        for (int y = 0; y < BAR; ++y) {
-            canvas.at(x, y) = no_discharge;
-            canvas.at(WIDTH - 1 - x, y) = above;
-        }
-    }
-    for (int x = 0; x < RAMP; ++x) {
-        const Rgb colour =
-            indexed_colour(colour_index(discharge_level(ramp_value(x, range), range)), palette);
-        for (int y = 0; y < BAR; ++y) {
-            canvas.at(RAMP_LEFT + x, y) = colour;
-        }
+void draw_legend_into(Picture& picture, const LegendLayout& layout, ValueRange range,
+                      Palette palette, const LegendStyle& style) {
+    draw_swatch(picture, layout.left, layout.none_width, layout,
+                indexed_colour(NONE_INDEX, palette), NONE_SWATCH_NAME, style);
+    draw_swatch(picture, layout.above_left, layout.above_width, layout,
+                indexed_colour(ABOVE_INDEX, palette), ABOVE_SWATCH_NAME, style);
+    for (int x = 0; x < layout.ramp_width; ++x) {
+        const std::int32_t level = discharge_level(ramp_value(x, layout.ramp_width, range), range);
+        fill(picture, layout.ramp_left + x, layout.top, 1, layout.bar,
+             indexed_colour(colour_index(level), palette));
     }
     // Each label below its tick, which reaches down to its row.
-    for (const LegendLabel& label : legend_labels(range)) {
-        const int tick_end = BAR + TICK + label.row * LINE;
-        for (int y = BAR; y < tick_end; ++y) {
-            canvas.at(label.column, y) = BLACK;
-        }
-        write_text(canvas, label.text, label.column, tick_end + 2);
+    const int ascent = font_metrics(style.text_height).ascent;
+    for (const LegendLabel& label : legend_labels(range, layout, style.text_height)) {
+        const int tick_top = layout.top + layout.bar;
+        const int tick_end = tick_top + layout.tick + label.row * layout.line;
+        fill(picture, label.column, tick_top, 1, tick_end - tick_top, style.ink);
+        const Span span = text_span(label.text, label.column, layout, style.text_height);
+        draw_text(picture, span.left, tick_end + ascent, label.text, style.text_height, style.ink);
     }
+}
+
+LegendLayout legend_picture_layout() {
+    const int margin = gap_of(LegendStyle{}.text_height) / 2;
+    return legend_layout({}, margin, margin);
+}
+
+Picture draw_legend(ValueRange range, Palette palette) {
+    const LegendStyle style;
+    const LegendLayout layout = legend_picture_layout();
+    Picture picture = filled_picture(layout.width + 2 * layout.left, layout.height + 2 * layout.top,
+                                     style.background);
+    draw_legend_into(picture, layout, range, palette, style);
     return picture;
 }
 

@@ -139,6 +139,22 @@ std::optional<std::uint32_t> png_side(std::int32_t cells, std::uint32_t scale) {
 
 namespace {
 
+// Deflates the pixel rows of one row of cells: scratch.row, the first, and
+// `repeat` for each of the others of the cell's height.
+bool deflate_cell_rows(ImageData& data, PngScratch& scratch,
+                       const std::vector<unsigned char>& repeat, std::uint32_t scale,
+                       const PieceWriter& write) {
+    if (!deflate_into_chunks(data, scratch.row, Z_NO_FLUSH, scratch.out, write)) {
+        return false;
+    }
+    for (std::uint32_t repeat_row = 1; repeat_row < scale; ++repeat_row) {
+        if (!deflate_into_chunks(data, repeat, Z_NO_FLUSH, scratch.out, write)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The filter of the first pixel row of each cell's block.
 unsigned char first_row_filter(const PngSettings& settings) {
     using FirstRow = PngSettings::FirstRow;
@@ -216,13 +232,90 @@ bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scr
     const unsigned char filter = first_row_filter(settings);
     for (std::size_t row = static_cast<std::size_t>(grid.nrows); row-- > 0;) {
         build_first_row(&grid.levels[row * ncols], ncols, scale, filter, palette, scratch);
+        if (!deflate_cell_rows(data, scratch, repeat, scale, write)) {
+            return false;
+        }
+    }
+    return deflate_into_chunks(data, {}, Z_FINISH, scratch.out, write) &&
+           write_chunk(write, "IEND", {});
+}
+
+namespace {
+
+// `pixels` (RGB, 3 bytes each) as a row filtered Sub: each byte less the one
+// of the pixel to its left, which leaves runs of zeros where pixels repeat.
+void sub_filtered(const unsigned char* pixels, std::size_t bytes, std::vector<unsigned char>& row) {
+    row.resize(bytes + 1);
+    row[0] = FILTER_SUB;
+    for (std::size_t i = 0; i < bytes; ++i) {
+        row[1 + i] = static_cast<unsigned char>(pixels[i] - (i >= 3 ? pixels[i - 3] : 0));
+    }
+}
+
+// The RGB bytes of the map's pixel row of grid row `levels`, filled out to
+// `width` pixels with `fill`.
+void map_row_pixels(const std::int32_t* levels, std::size_t ncols, std::uint32_t scale,
+                    const ColourTable& table, Rgb fill, std::uint32_t width, PngScratch& scratch) {
+    colour_indices(levels, ncols, scratch.indices.data());
+    scratch.above.clear();
+    for (std::size_t column = 0; column < ncols; ++column) {
+        const Rgb colour = table.colours[table.entry[scratch.indices[column]]];
+        for (std::uint32_t pixel = 0; pixel < scale; ++pixel) {
+            scratch.above.insert(scratch.above.end(), {colour.red, colour.green, colour.blue});
+        }
+    }
+    while (scratch.above.size() < std::size_t{3} * width) {
+        scratch.above.insert(scratch.above.end(), {fill.red, fill.green, fill.blue});
+    }
+}
+
+}  // namespace
+
+bool write_annotated_png(const LevelGrid& grid, std::uint32_t scale, const Picture& band, Rgb fill,
+                         PngScratch& scratch, const PieceWriter& write, std::string& reason,
+                         const PngSettings& settings) {
+    const std::optional<std::uint32_t> map_height = png_side(grid.nrows, scale);
+    const std::optional<std::uint32_t> map_width = png_side(grid.ncols, scale);
+    const std::uint32_t width = static_cast<std::uint32_t>(band.width);
+    if (scale < IMAGE_SCALE_MIN || scale > IMAGE_SCALE_MAX || !map_height || !map_width ||
+        band.width < 1 || *map_width > width ||
+        *map_height > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()) -
+                          static_cast<std::uint32_t>(band.height)) {
+        reason = "the image is too large for PNG";
+        return false;
+    }
+    ImageData data;
+    if (!write_header(write, width, *map_height + static_cast<std::uint32_t>(band.height), 2) ||
+        !start_image_data(data, scratch.out, reason, settings)) {
+        return false;
+    }
+    std::vector<unsigned char> pixels(std::size_t{3} * width);
+    for (int y = 0; y < band.height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const Rgb& pixel = band.pixels[static_cast<std::size_t>(y) * width + x];
+            pixels[3 * x] = pixel.red;
+            pixels[3 * x + 1] = pixel.green;
+            pixels[3 * x + 2] = pixel.blue;
+        }
+        sub_filtered(pixels.data(), pixels.size(), scratch.row);
         if (!deflate_into_chunks(data, scratch.row, Z_NO_FLUSH, scratch.out, write)) {
             return false;
         }
-        for (std::uint32_t repeat_row = 1; repeat_row < scale; ++repeat_row) {
-            if (!deflate_into_chunks(data, repeat, Z_NO_FLUSH, scratch.out, write)) {
-                return false;
-            }
+    }
+    // Each cell row's first pixel row filtered Sub, its repeats Up: zeros.
+    const std::vector<unsigned char> repeat = [width] {
+        std::vector<unsigned char> row(std::size_t{1} + std::size_t{3} * width, 0);
+        row[0] = FILTER_UP;
+        return row;
+    }();
+    const ColourTable& table = colour_table(settings.palette);
+    const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
+    scratch.indices.resize(ncols);
+    for (std::size_t row = static_cast<std::size_t>(grid.nrows); row-- > 0;) {
+        map_row_pixels(&grid.levels[row * ncols], ncols, scale, table, fill, width, scratch);
+        sub_filtered(scratch.above.data(), scratch.above.size(), scratch.row);
+        if (!deflate_cell_rows(data, scratch, repeat, scale, write)) {
+            return false;
         }
     }
     return deflate_into_chunks(data, {}, Z_FINISH, scratch.out, write) &&

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "discharge_image.h"
-#include "legend.h"
+#include "picture.h"
 
 // What encoding a day needs, allocated once per worker and reused daily.
 struct PngScratch {
@@ -52,6 +52,14 @@ struct PngSettings {
 bool write_png_image(const LevelGrid& grid, std::uint32_t scale, PngScratch& scratch,
                      const PieceWriter& write, std::string& reason,
                      const PngSettings& settings = {});
+
+// The PNG of an annotated frame through `write`: `band` above the map of
+// `grid` at `scale` pixels a cell in settings.palette, each map row filled
+// out to the band's width with `fill`, as 8-bit RGB (colour type 2), since
+// the band's text is blended. Returns false as write_png_image() does.
+bool write_annotated_png(const LevelGrid& grid, std::uint32_t scale, const Picture& band, Rgb fill,
+                         PngScratch& scratch, const PieceWriter& write, std::string& reason,
+                         const PngSettings& settings = {});
 
 // A picture (the legend) as an 8-bit RGB PNG (colour type 2), in memory.
 std::optional<std::string> encode_png_picture(const Picture& picture);

@@ -7,32 +7,11 @@
 #include <string>
 #include <vector>
 
-TEST(Legend, RampBetweenSwatchesWithTicksAndDigits) {
-    const Picture legend = draw_legend({.maximum = 100.0F, .minimum = 0.0F});
-    ASSERT_EQ(legend.pixels.size(), static_cast<std::size_t>(legend.width * legend.height));
-    const auto at = [&](int x, int y) {
-        return legend.pixels[static_cast<std::size_t>(y * legend.width + x)];
-    };
-    // Black and yellow swatches at the ends; the ramp from blue to red.
-    EXPECT_EQ(at(0, 0), (Rgb{0, 0, 0}));
-    EXPECT_EQ(at(legend.width - 1, 0), (Rgb{252, 252, 0}));
-    EXPECT_EQ(at(60, 0), (Rgb{0, 0, 252}));
-    EXPECT_EQ(at(60 + 511, 0), (Rgb{252, 0, 0}));
-    // Below the ramp: white, a black tick under each end, and black dots of
-    // the digits, all in the bottom rows.
-    EXPECT_EQ(at(100, 50), (Rgb{255, 255, 255}));
-    EXPECT_EQ(at(60, 50), (Rgb{0, 0, 0}));
-    EXPECT_EQ(at(60 + 511, 50), (Rgb{0, 0, 0}));
-    int dots = 0;
-    for (int y = 58; y < legend.height; ++y) {
-        for (int x = 0; x < legend.width; ++x) {
-            dots += at(x, y) == Rgb{0, 0, 0} ? 1 : 0;
-        }
-    }
-    EXPECT_GT(dots, 100);
-}
-
 namespace {
+
+Rgb pixel_at(const Picture& picture, int x, int y) {
+    return picture.pixels[static_cast<std::size_t>(y * picture.width + x)];
+}
 
 // FNV-1a of the picture's bytes, row by row.
 std::uint64_t picture_hash(const Picture& picture) {
@@ -45,64 +24,87 @@ std::uint64_t picture_hash(const Picture& picture) {
     return hash;
 }
 
+// [row text] of each label.
 std::string labels_text(const std::vector<LegendLabel>& labels) {
     std::ostringstream text;
     for (const LegendLabel& label : labels) {
-        text << '[' << label.column << ' ' << label.row << ' ' << label.text << ']';
+        text << '[' << label.row << ' ' << label.text << ']';
     }
     return text.str();
 }
 
 }  // namespace
 
-TEST(Legend, OrdinaryRangesKeepTheirPictures) {
-    // Ranges from zero or above: the pictures drawn before the labels of
-    // the ends were made to always read as the range's ends.
+// The swatches of no discharge and above the range, outlined and named, at
+// the ends of the ramp, whose colours run through the palette.
+TEST(Legend, RampBetweenNamedSwatchesInEachPalette) {
     const struct {
-        float minimum;
-        float maximum;
-        std::uint64_t hash;
+        Palette palette;
+        Rgb none;
+        Rgb above;
+        Rgb lowest;
+        Rgb highest;
     } cases[] = {
-        {0.0F, 100.0F, 0x18e7b9b46ebdeae5ULL},  {0.001F, 1000.0F, 0x3e07c23a82b56609ULL},
-        {10.0F, 10.5F, 0x6db4193eb900483dULL},  {3.5F, 123456.0F, 0x681678ffe68e1831ULL},
-        {0.0F, 0.0001F, 0xdd5e4d219ffc5ed9ULL}, {0.0F, 3e38F, 0x82c00d91185803e1ULL},
+        {Palette::classic, {0, 0, 0}, {252, 252, 0}, {0, 0, 252}, {252, 0, 0}},
+        {Palette::viridis, {204, 204, 204}, {255, 0, 255}, {68, 1, 84}, {253, 231, 36}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(picture_hash(draw_legend({.maximum = c.maximum, .minimum = c.minimum})), c.hash)
-            << c.minimum << "," << c.maximum;
+        const Picture legend = draw_legend({.maximum = 100.0F, .minimum = 0.0F}, c.palette);
+        ASSERT_EQ(legend.pixels.size(), static_cast<std::size_t>(legend.width * legend.height));
+        const LegendLayout layout = legend_picture_layout();
+        const int middle = layout.top + layout.bar / 2;
+        const int none_centre = layout.left + layout.none_width / 2;
+        const int above_centre = layout.above_left + layout.above_width / 2;
+        EXPECT_EQ(pixel_at(legend, none_centre, middle), c.none);
+        EXPECT_EQ(pixel_at(legend, above_centre, middle), c.above);
+        EXPECT_EQ(pixel_at(legend, none_centre, layout.top), (Rgb{0, 0, 0}));  // the outline
+        EXPECT_EQ(pixel_at(legend, layout.ramp_left, middle), c.lowest);
+        EXPECT_EQ(pixel_at(legend, layout.ramp_left + layout.ramp_width - 1, middle), c.highest);
+        // Ink below each swatch: its name.
+        for (const int left : {layout.left, layout.above_left}) {
+            int ink = 0;
+            for (int y = layout.top + layout.bar; y < layout.top + layout.height; ++y) {
+                for (int x = left; x < left + layout.none_width && x < legend.width; ++x) {
+                    ink += pixel_at(legend, x, y).red < 128 ? 1 : 0;
+                }
+            }
+            EXPECT_GT(ink, 20) << left;
+        }
     }
 }
 
-TEST(Legend, EndsAlwaysReadAsTheRangesOwnEnds) {
-    // [picture column of the tick, row, text]: the ramp spans columns 60 to
-    // 571. Below a negative minimum the ramp is black up to zero discharge,
+TEST(Legend, LabelsReadTheEndsAndTheMarksOfEachStretch) {
+    // Below a negative minimum the ramp has no colour up to zero discharge,
     // so the marks crowd its right part: a mark on the last column, or one
     // whose text would run into another's in its row, is left out.
     const struct {
-        float minimum;
-        float maximum;
+        ValueRange range;
         const char* labels;
     } cases[] = {
-        {0.0F, 100.0F, "[60 0 0][92 1 6.104][187 0 24.8][347 1 56.1][571 0 100]"},
-        {0.0F, 0.00012345F,
-         "[60 0 0][92 1 7.535e-06][187 0 3.062e-05][347 1 6.926e-05][571 0 0.0001234]"},
-        {-5.0F, 0.001F, "[60 0 -5][571 1 0.001]"},
-        {-1.0F, 0.0F, "[60 0 -1][571 1 0]"},
-        {-100.0F, 1.0F, "[60 0 -100][567 1 -74.95][571 0 1]"},
-        {-5.0F, 5.0F, "[60 0 -5][316 1 -4.39][317 0 -2.52][571 1 5]"},
-        {-3e38F, 3e38F, "[60 0 -3e+38][571 1 3e+38]"},
+        {{.maximum = 100.0F, .minimum = 0.0F}, "[0 0][1 6.104][0 24.8][1 56.1][0 100]"},
+        {{.maximum = 100.0F, .minimum = 0.0F, .stretch = Stretch::linear},
+         "[0 0][1 24.71][0 49.8][1 74.9][0 100]"},
+        {{.maximum = 10000.0F, .minimum = 1.0F, .stretch = Stretch::log},
+         "[0 1][1 9.733][0 98.21][1 991][0 1e+04]"},
+        {{.maximum = 0.001F, .minimum = -5.0F}, "[0 -5][1 0.001]"},
+        {{.maximum = 3e38F, .minimum = -3e38F}, "[0 -3e+38][1 3e+38]"},
     };
+    const LegendLayout layout = legend_layout({});
     for (const auto& c : cases) {
-        const ValueRange range{.maximum = c.maximum, .minimum = c.minimum};
-        EXPECT_EQ(labels_text(legend_labels(range)), c.labels) << c.minimum << "," << c.maximum;
-        // Each label's tick is drawn down to its row.
-        const Picture legend = draw_legend(range);
-        for (const LegendLabel& label : legend_labels(range)) {
-            const int tick_bottom = 48 + 8 + label.row * 20 - 1;
-            EXPECT_EQ(
-                legend.pixels[static_cast<std::size_t>(tick_bottom * legend.width + label.column)],
-                (Rgb{0, 0, 0}))
-                << c.minimum << "," << c.maximum << " at " << label.column;
-        }
+        const std::vector<LegendLabel> labels = legend_labels(c.range, layout, 14);
+        EXPECT_EQ(labels_text(labels), c.labels) << c.range.minimum << "," << c.range.maximum;
+        EXPECT_EQ(labels.front().column, layout.ramp_left);
+        EXPECT_EQ(labels.back().column, layout.ramp_left + layout.ramp_width - 1);
     }
+}
+
+// The same picture on every platform: the font's glyphs and the levels are
+// computed alike everywhere.
+TEST(Legend, PicturesAreTheSameEverywhere) {
+    EXPECT_EQ(picture_hash(draw_legend({.maximum = 1902.24597F, .minimum = 0.0199999996F})),
+              0x86b57ed00c9ad04cULL);
+    EXPECT_EQ(
+        picture_hash(draw_legend(
+            {.maximum = 187731.0F, .minimum = 0.0141F, .stretch = Stretch::log}, Palette::cividis)),
+        0x0eb5f678735b572fULL);
 }

@@ -1,3 +1,4 @@
+#include "legend.h"
 #include "png_image.h"
 
 #include <gtest/gtest.h>

@@ -857,8 +857,8 @@ TEST_F(TermRun, ResumingKnowsTheFormatTheScaleAndTheColours) {
 }
 
 // Before drawing, the images must fit the free space of ./image: here a
-// month of 5 x 4 cells, 30 images of one 4 KiB block each, a legend of 47
-// blocks, the record and one image under way take 79 blocks.
+// month of 5 x 4 cells, 30 images of one 4 KiB block each, a legend of 39
+// blocks, the record and one image under way take 71 blocks.
 TEST_F(TermRun, SpaceCheckRefusesWhatCannotFitAndNoMore) {
     if (const std::string why = why_no_full_disk(); !why.empty()) {
         GTEST_SKIP() << why;
@@ -869,28 +869,28 @@ TEST_F(TermRun, SpaceCheckRefusesWhatCannotFitAndNoMore) {
         int status;
         std::string errors;  // its first line
     } cases[] = {
-        {78,
+        {70,
          {},
          1,
-         "Not enough free space in ./image: the images need 324 kB (323584 bytes) and 319 kB "
-         "(319488 bytes) is free. As PNG (--format png) they take a small part of it; "
+         "Not enough free space in ./image: the images need 291 kB (290816 bytes) and 287 kB "
+         "(286720 bytes) is free. As PNG (--format png) they take a small part of it; "
          "--no-space-check draws regardless."},
-        {79, {}, 0, "201911: 30 images drawn, range 0,3000"},
-        {78, {"--no-space-check"}, 0, "201911: 30 images drawn, range 0,3000"},
+        {71, {}, 0, "201911: 30 images drawn, range 0,3000"},
+        {70, {"--no-space-check"}, 0, "201911: 30 images drawn, range 0,3000"},
         // As PNG, reckoned from the first day drawn in memory: 30 images of a
-        // block, a legend of 9 blocks, the record and one image under way.
-        {40,
+        // block, a legend of 6 blocks, the record and one image under way.
+        {37,
          {"--format", "png"},
          1,
-         "Not enough free space in ./image: the images need about 168 kB (167936 bytes), "
-         "reckoned from 1 day drawn in advance, and 164 kB (163840 bytes) is free. A smaller "
+         "Not enough free space in ./image: the images need about 156 kB (155648 bytes), "
+         "reckoned from 1 day drawn in advance, and 152 kB (151552 bytes) is free. A smaller "
          "--scale takes less; --no-space-check draws regardless."},
-        {41, {"--format", "png"}, 0, "201911: 30 images drawn, range 0,3000"},
-        {40,
+        {38, {"--format", "png"}, 0, "201911: 30 images drawn, range 0,3000"},
+        {37,
          {"--format", "png", "--scale", "1"},
          1,
-         "Not enough free space in ./image: the images need about 168 kB (167936 bytes), "
-         "reckoned from 1 day drawn in advance, and 164 kB (163840 bytes) is free. Fewer months "
+         "Not enough free space in ./image: the images need about 156 kB (155648 bytes), "
+         "reckoned from 1 day drawn in advance, and 152 kB (151552 bytes) is free. Fewer months "
          "at a time (--from, --to) take less; --no-space-check draws regardless."},
     };
     for (const auto& c : cases) {
@@ -969,7 +969,7 @@ TEST_F(TermRun, SpaceCheckComesBeforeAnythingIsReadOrDrawn) {
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(
         result.errors.starts_with("Not enough free space in ./image: the images need "
-                                  "33.5 TB (33480000323584 bytes) and "))
+                                  "33.5 TB (33480000290816 bytes) and "))
         << result.errors;
     EXPECT_TRUE(file_names_in(image_dir_).empty());
 }

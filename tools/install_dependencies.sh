@@ -43,6 +43,11 @@ need make make
 need /usr/include/zlib.h zlib1g-dev
 need /usr/include/CLI/CLI.hpp libcli11-dev
 need /usr/include/netcdf.h libnetcdf-dev
+# The animations' GIF encoder, and the annotated frames' font and its
+# rasteriser (header-only).
+need /usr/include/gif_lib.h libgif-dev
+need /usr/include/stb/stb_truetype.h libstb-dev
+need /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf fonts-dejavu-core
 
 if [ "$tier" != build ]; then
     # GoogleTest, and the tools the tests read the outputs with: netpbm's
@@ -63,6 +68,13 @@ if [ "$tier" != build ]; then
     need '/usr/lib/python3/dist-packages/selenium' python3-selenium
     need node nodejs
     need unshare util-linux
+    # The colours and animations checked against matplotlib's colour maps,
+    # numpy and Pillow's GIF decoder, and an annotated frame's date read back
+    # by OCR.
+    need '/usr/lib/python3/dist-packages/matplotlib' python3-matplotlib
+    need '/usr/lib/python3/dist-packages/numpy' python3-numpy
+    need '/usr/lib/python3/dist-packages/PIL' python3-pil
+    need tesseract tesseract-ocr
 fi
 
 if [ "$tier" = ci ]; then
@@ -178,6 +190,7 @@ if [ "$tier" = ci ]; then
         rm -rf "$unpacked"
     done
     tools/fetch_netcdf_source.sh
+    tools/fetch_giflib_source.sh
 fi
 
 # Without these nothing builds at all.
