@@ -105,8 +105,8 @@ std::uint64_t annotated_ppm_bytes(const FrameLayout& layout) {
                                static_cast<std::uint64_t>(layout.band_height + layout.map_height);
 }
 
-bool write_annotated_ppm(OutputFile& image, DayCanvas& canvas, const FrameLayout& layout,
-                         const Picture& band) {
+void write_annotated_ppm(OutputFile& image, const LevelGrid& grid, DayCanvas& canvas,
+                         const FrameLayout& layout, const Picture& band) {
     const std::string header = "P6\n" + std::to_string(layout.width) + " " +
                                std::to_string(layout.band_height + layout.map_height) + "\n255\n";
     std::string bytes = header;
@@ -123,12 +123,10 @@ bool write_annotated_ppm(OutputFile& image, DayCanvas& canvas, const FrameLayout
                     static_cast<char>(background.blue)};
     }
     PaddedWriter padded{image, padding, {}};
-    // A raster that fails to be written fails the commit.
     write_raster(
-        canvas.grid, canvas.scale, canvas.pixel_rows,
+        grid, canvas.scale, canvas.pixel_rows,
         [&padded](std::span<const std::span<const char>> rows) { return padded(rows); },
         widest_vector_kernel(), canvas.palette);
-    return commit_output_file(image);
 }
 
 std::vector<Rgb> frame_colour_table(Palette palette) {

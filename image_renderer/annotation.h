@@ -47,11 +47,12 @@ Picture draw_frame_band(const FrameLayout& layout, const FrameCaption& caption);
 // "YYYY-MM-DD".
 std::string date_text(YearMonth month, std::int32_t day);
 
-// Writes the annotated PPM of canvas.grid at canvas.scale in canvas.palette
-// with `band` above it into `image` and puts it under its name. False,
-// leaving no file behind, if anything failed to be written.
-bool write_annotated_ppm(OutputFile& image, DayCanvas& canvas, const FrameLayout& layout,
-                         const Picture& band);
+// Writes the annotated PPM of `grid` at canvas.scale in canvas.palette, with
+// `band` above it, into `image`, created and empty, through the canvas's
+// pixel rows; what fails to be written fails the image when it is
+// committed.
+void write_annotated_ppm(OutputFile& image, const LevelGrid& grid, DayCanvas& canvas,
+                         const FrameLayout& layout, const Picture& band);
 
 // The bytes of an annotated PPM of `layout`.
 std::uint64_t annotated_ppm_bytes(const FrameLayout& layout);

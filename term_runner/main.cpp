@@ -4,6 +4,7 @@
 // run_term_images(), run_term_range(), run_term_series(), run_term_view(),
 // run_term_netcdf() and run_term_legend().
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "failure.h"
 #include "output_file.h"
 #include "progress.h"
+#include "term_animate.h"
 #include "term_images.h"
 #include "term_legend.h"
 #include "term_netcdf.h"
@@ -80,6 +82,17 @@ This build has no NetCDF support: it was built without the netCDF C
 library (see docs/installing.md).
 )";
 
+const char* const ANIMATE_FOOTER = R"(
+Writes the selection's days (with --every N every Nth, from the first) as
+one animated GIF that loops forever, ./YYYYMM-YYYYMM_discharge.gif by
+default: each frame the day's map with a band above it that holds its date,
+the units and the legend. Every palette's colours and the band's fit the 256
+a GIF frame holds, so each map's pixels are those of the PNG image of that
+day. The file appears whole or not at all; nothing is written where the disk
+may not hold it. For a video, draw annotated PNG images and join them with
+ffmpeg (docs/discharge_term.md).
+)";
+
 const char* const VIEW_FOOTER = R"(
 Writes ./view/index.html and what it shows: the selection's days as frames
 of one pixel a cell (./view/data/YYYYMM.js, a month each, loaded as needed),
@@ -129,6 +142,11 @@ bool is_cell_size(const std::string& text) {
 bool is_not_empty(const std::string& text) {
     return !text.empty();
 }
+bool is_units(const std::string& text) {
+    return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+}
 bool is_stretch(const std::string& text) {
     return parse_stretch(text).has_value();
 }
@@ -176,6 +194,8 @@ struct Options {
     std::string command_line;      // as a POSIX shell reads it back
     std::string legend_file;
     NetcdfRequest netcdf;
+    bool annotate = false;
+    AnimateRequest animate;
 };
 
 // How a run ends: its exit status, and whether the process must end at once,
@@ -212,16 +232,24 @@ std::vector<GridCell> cells_of(const Options& options) {
 Ending run(const CLI::App& app, const Options& options) {
     if (app.got_subcommand("images")) {
         const ImagesRequest request{
-            range_of(options),  options.jobs,
-            options.force,      options.format == "png" ? ImageFormat::png : ImageFormat::ppm,
-            options.scale,      !options.no_space_check,
-            palette_of(options)};
+            range_of(options),   options.jobs,
+            options.force,       options.format == "png" ? ImageFormat::png : ImageFormat::ppm,
+            options.scale,       !options.no_space_check,
+            palette_of(options), options.annotate ? std::optional(options.units) : std::nullopt};
         return {run_term_images(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("view")) {
         const ViewRequest request{range_of(options), palette_of(options),     cells_of(options),
                                   options.units,     !options.no_space_check, options.command_line};
         return {run_term_view(options.from, options.to, request, std::cerr, terminal_width())};
+    }
+    if (app.got_subcommand("animate")) {
+        AnimateRequest request = options.animate;
+        request.range = range_of(options);
+        request.palette = palette_of(options);
+        request.units = options.units;
+        request.check_space = !options.no_space_check;
+        return {run_term_animate(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("netcdf")) {
         const NetcdfEnd end =
@@ -305,8 +333,54 @@ void add_images(CLI::App& app, Options& options) {
                      "Pixels a cell side, 1 to 10 (default 5, as discharge_image draws)")
         ->type_name("N")
         ->check(checked_by(is_scale, "a whole number of pixels from 1 to 10"));
+    images->add_flag("--annotate", options.annotate,
+                     "Above each map a band with its date, the units and the legend");
+    images
+        ->add_option("--units", options.units,
+                     "Units of the discharge, for --annotate (default m3 s-1)")
+        ->type_name("TEXT")
+        ->check(checked_by(is_units, "the units: not empty, on one line"));
     images->add_flag("--no-space-check", options.no_space_check,
                      "Draw even where the disk may not hold the images");
+}
+
+bool is_frame_rate(const std::string& text) {
+    double fps = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), fps);
+    return error == std::errc() && end == text.data() + text.size() && fps > 0.0 && fps <= 100.0;
+}
+
+void add_animate(CLI::App& app, Options& options) {
+    CLI::App* animate =
+        app.add_subcommand("animate", "Write the days of the months as one animated GIF");
+    animate->footer(std::string(ANIMATE_FOOTER) + FOOTER);
+    add_month_options(*animate, options);
+    add_range_option(*animate, options);
+    add_stretch_option(*animate, options);
+    add_palette_option(*animate, options);
+    animate
+        ->add_option("--every", options.animate.every,
+                     "Every Nth day of the selection, from its first (default 1: every day)")
+        ->type_name("N")
+        ->check(checked_by(is_job_count, "a whole number of days, 1 or more"));
+    animate->add_option("--fps", options.animate.fps, "Frames a second (default 8)")
+        ->type_name("F")
+        ->check(checked_by(is_frame_rate, "a number of frames a second above 0, at most 100"));
+    animate->add_option("--scale", options.animate.scale, "Pixels a cell side, 1 to 10 (default 1)")
+        ->type_name("N")
+        ->check(checked_by(is_scale, "a whole number of pixels from 1 to 10"));
+    animate
+        ->add_option("--units", options.units,
+                     "Units of the discharge, in each frame (default m3 s-1)")
+        ->type_name("TEXT")
+        ->check(checked_by(is_units, "the units: not empty, on one line"));
+    animate
+        ->add_option("--output", options.animate.output,
+                     "The file (default ./YYYYMM-YYYYMM_discharge.gif)")
+        ->type_name("FILE")
+        ->check(checked_by(is_not_empty, "a file name"));
+    animate->add_flag("--no-space-check", options.no_space_check,
+                      "Write even where the disk may not hold the animation");
 }
 
 void add_range(CLI::App& app, Options& options) {
@@ -406,7 +480,8 @@ int main(int argc, char** argv) {
     app.fallthrough();
     Options options;
     add_month_options(app, options);
-    for (const auto add : {add_images, add_range, add_series, add_view, add_netcdf, add_legend}) {
+    for (const auto add :
+         {add_images, add_range, add_series, add_view, add_netcdf, add_legend, add_animate}) {
         add(app, options);
     }
     try {

@@ -1,6 +1,8 @@
 #include "output_names.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <ostream>
 
 #include "failure.h"
@@ -75,4 +77,39 @@ std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell) {
 
 std::string netcdf_file_name(YearMonth first, YearMonth last) {
     return "./" + month_label(first) + "-" + month_label(last) + "_discharge.nc";
+}
+
+std::string animation_file_name(YearMonth first, YearMonth last) {
+    return "./" + month_label(first) + "-" + month_label(last) + "_discharge.gif";
+}
+
+bool names_an_input(const std::string& output, const TermSelection& selection, const char* what,
+                    std::ostream& errors) {
+    std::vector<std::string> inputs = {RUN_PARAMETER_PATH};
+    for (const YearMonth month : selection.months) {
+        inputs.push_back(discharge_file_name(month.year, month.month));
+    }
+    const bool monthly_name =
+        std::filesystem::path(output).filename().string().ends_with("_dailyDischarge.bin");
+    std::error_code error;
+    const bool input =
+        monthly_name || std::any_of(inputs.begin(), inputs.end(), [&](const std::string& name) {
+            return std::filesystem::equivalent(output, name, error);
+        });
+    if (input) {
+        errors << "discharge_term: --output " << output
+               << " names an input of the simulation run, which the " << what << " would replace."
+               << std::endl;
+    }
+    return input;
+}
+
+void remove_output_leftovers(const std::string& output) {
+    const std::filesystem::path output_path(output);
+    const std::string folder =
+        output_path.has_parent_path() ? output_path.parent_path().string() : std::string(".");
+    const std::string output_name = output_path.filename().string();
+    remove_abandoned_temporaries(
+        folder, [&output_name](const std::string& name) { return name == output_name; },
+        std::filesystem::file_time_type::clock::now());
 }

@@ -11,6 +11,7 @@
 
 #include "cell_series.h"
 #include "run_input.h"
+#include "term_months.h"
 
 // The formats images are written in: binary PPM (P6), which any program
 // reads without a library, or PNG, many times smaller.
@@ -72,5 +73,19 @@ std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell);
 // "./YYYYMM-YYYYMM_discharge.nc": the NetCDF file of the months from
 // `first` to `last`.
 std::string netcdf_file_name(YearMonth first, YearMonth last);
+
+// "./YYYYMM-YYYYMM_discharge.gif": the animation of the months from `first`
+// to `last`.
+std::string animation_file_name(YearMonth first, YearMonth last);
+
+// Whether `output`, a file the user named, names the run's own input, a
+// month of any year or param.dat, which the `what` ("NetCDF file") would
+// replace; says so.
+bool names_an_input(const std::string& output, const TermSelection& selection, const char* what,
+                    std::ostream& errors);
+
+// Removes what a run killed while writing `output`, a file of its own, left
+// behind.
+void remove_output_leftovers(const std::string& output);
 
 #endif  // DISCHARGE_TERM_RUNNER_OUTPUT_NAMES_H

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "annotation.h"
 #include "disk_space.h"
 #include "month_drawing.h"
 #include "month_record.h"
@@ -90,7 +91,22 @@ std::optional<std::uint64_t> ppm_file_bytes(const RunParameters& grid, std::uint
 // Bytes of every image the request draws where they all have the same size
 // (PPM), else 0: a PNG takes what its pixels compress to.
 std::uint64_t fixed_image_bytes(const RunParameters& grid, const ImagesRequest& request) {
-    return request.format == ImageFormat::ppm ? ppm_file_bytes(grid, request.scale).value_or(0) : 0;
+    if (request.format != ImageFormat::ppm) {
+        return 0;
+    }
+    if (request.annotation) {
+        const std::optional<FrameLayout> layout =
+            frame_layout(grid.ncols, grid.nrows, request.scale);
+        return layout ? annotated_ppm_bytes(*layout) : 0;
+    }
+    return ppm_file_bytes(grid, request.scale).value_or(0);
+}
+
+// The band of the annotated frame of `day` of `month` drawn with `range`.
+Picture frame_band(const ImagesRequest& request, const FrameLayout& layout, ValueRange range,
+                   YearMonth month, std::int32_t day) {
+    return draw_frame_band(layout,
+                           {date_text(month, day), *request.annotation, range, request.palette});
 }
 
 // The record of the drawing that `month` needs now with the colour range
@@ -108,6 +124,7 @@ MonthRecord drawing_needed(const MonthJob& job, YearMonth month, const std::stri
     record.image_bytes = fixed_image_bytes(grid, job.request);
     record.colours = std::string(stretch_name(job.request.range.stretch)) + ' ' +
                      palette_name(job.request.palette);
+    record.annotation = job.request.annotation;
     record.days.resize(static_cast<std::size_t>(days_in_month(month.month)));
     return record;
 }
@@ -148,30 +165,54 @@ std::int64_t keep_what_is_right(MonthRecord& record, const MonthOutputNames& nam
 // Writes the PNG image of a day of `month`, whose levels are `grid`, as the
 // request asks, through `write`. False once it failed, with `reason` set
 // where `write` did not fail.
-bool write_day_png(const ImagesRequest& request, const LevelGrid& grid, YearMonth month,
-                   std::int32_t day, PngScratch& scratch, const PieceWriter& write,
+bool write_day_png(const ImagesRequest& request, const LevelGrid& grid, ValueRange range,
+                   YearMonth month, std::int32_t day, PngScratch& scratch, const PieceWriter& write,
                    std::string& reason) {
-    (void)month;
-    (void)day;
-    return write_png_image(grid, request.scale, scratch, write, reason,
-                           {.palette = request.palette});
+    if (!request.annotation) {
+        return write_png_image(grid, request.scale, scratch, write, reason,
+                               {.palette = request.palette});
+    }
+    const std::optional<FrameLayout> layout = frame_layout(grid.ncols, grid.nrows, request.scale);
+    if (!layout) {
+        reason = "the image is too large for PNG";
+        return false;
+    }
+    return write_annotated_png(grid, request.scale, frame_band(request, *layout, range, month, day),
+                               band_colours(request.palette).background, scratch, write, reason,
+                               {.palette = request.palette});
 }
 
-// How a day's image is written: as the request's format, PNG through
-// `scratch`; a PPM is drawn by draw_month() itself.
-void set_image_writer(DayHooks& hooks, const ImagesRequest& request, PngScratch& scratch) {
-    if (request.format != ImageFormat::png) {
-        return;
+// How a day's image is written: as the request's format, PNG through the
+// worker's scratch, an annotated PPM through its canvas; a plain PPM is drawn
+// by draw_month() itself.
+void set_image_writer(DayHooks& hooks, const ImagesRequest& request, ValueRange range,
+                      Worker& worker) {
+    if (request.format == ImageFormat::png) {
+        hooks.write = [&request, range, &worker](OutputFile& file, const LevelGrid& grid,
+                                                 YearMonth month, std::int32_t day,
+                                                 std::string& failure) {
+            return write_day_png(
+                request, grid, range, month, day, worker.png,
+                [&file](std::span<const std::span<const char>> pieces) {
+                    return write_output_pieces(file, pieces);
+                },
+                failure);
+        };
+    } else if (request.annotation) {
+        hooks.write = [&request, range, &worker](OutputFile& file, const LevelGrid& grid,
+                                                 YearMonth month, std::int32_t day,
+                                                 std::string& failure) {
+            const std::optional<FrameLayout> layout =
+                frame_layout(grid.ncols, grid.nrows, request.scale);
+            if (!layout) {
+                failure = "the image is too large";
+                return false;
+            }
+            write_annotated_ppm(file, grid, worker.canvas, *layout,
+                                frame_band(request, *layout, range, month, day));
+            return true;
+        };
     }
-    hooks.write = [&request, &scratch](OutputFile& file, const LevelGrid& grid, YearMonth month,
-                                       std::int32_t day, std::string& failure) {
-        return write_day_png(
-            request, grid, month, day, scratch,
-            [&file](std::span<const std::span<const char>> pieces) {
-                return write_output_pieces(file, pieces);
-            },
-            failure);
-    };
 }
 
 // The failure of a drawing that ended as `result`, with `image` the name of
@@ -210,7 +251,7 @@ bool draw_missing_images(const MonthJob& job, YearMonth month, ValueRange range,
     hooks.name = [&names](YearMonth, std::int32_t day) {
         return names.images[static_cast<std::size_t>(day - 1)];
     };
-    set_image_writer(hooks, job.request, worker.png);
+    set_image_writer(hooks, job.request, range, worker);
     // The record is brought up to date with the images as they are drawn,
     // but not after every one: replacing it costs a rename, which with
     // small images slowed drawing by a twentieth. A run killed in the middle
@@ -407,10 +448,12 @@ ImageSizes image_sizes(const MonthJob& job, const std::vector<MonthPlan>& plans)
     }
     sizes.sample = sample_png_sizes(
         job.selection, drawn, range, job.request.range.stretch,
-        [&job](const LevelGrid& grid, YearMonth month, const PieceWriter& write) {
+        [&job, &range](const LevelGrid& grid, YearMonth month, const PieceWriter& write) {
             PngScratch scratch;
             std::string reason;
-            return write_day_png(job.request, grid, month, 1, scratch, write, reason);
+            return write_day_png(job.request, grid,
+                                 range.value_or(ValueRange{.maximum = 1.0F, .minimum = 0.0F}),
+                                 month, 1, scratch, write, reason);
         });
     sizes.image = sizes.sample.mean_bytes;
     sizes.legend = encode_png_picture(legend).value_or(std::string()).size();

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "discharge_image.h"
@@ -24,6 +25,9 @@ struct ImagesRequest {
     std::uint32_t scale = BLOCK_SIZE;  // pixels a cell side, IMAGE_SCALE_MIN to IMAGE_SCALE_MAX
     bool check_space = true;           // refuse a selection the disk cannot hold
     Palette palette = Palette::classic;
+    // Frames annotated with their date, these units and the legend; none
+    // for plain ones.
+    std::optional<std::string> annotation;
 };
 
 // Draws the images of the selection into ./image/ (created if missing), with

@@ -356,29 +356,6 @@ bool cells_on_the_globe(const RunParameters& grid, double cell_size, std::ostrea
     return false;
 }
 
-// Whether `output` names the run's own input, a month of any year or
-// param.dat, which the file would replace; says so.
-bool names_an_input(const std::string& output, const TermSelection& selection,
-                    std::ostream& errors) {
-    std::vector<std::string> inputs = {RUN_PARAMETER_PATH};
-    for (const YearMonth month : selection.months) {
-        inputs.push_back(discharge_file_name(month.year, month.month));
-    }
-    const bool monthly_name =
-        std::filesystem::path(output).filename().string().ends_with("_dailyDischarge.bin");
-    std::error_code error;
-    const bool input =
-        monthly_name || std::any_of(inputs.begin(), inputs.end(), [&](const std::string& name) {
-            return std::filesystem::equivalent(output, name, error);
-        });
-    if (input) {
-        errors << "discharge_term: --output " << output
-               << " names an input of the simulation run, which the NetCDF file would replace."
-               << std::endl;
-    }
-    return input;
-}
-
 // Whether every month can be read whole, each that cannot named on `errors`.
 bool every_month_readable(const TermSelection& selection, bool leap_day, std::ostream& errors) {
     const RunParameters& grid = selection.parameters;
@@ -507,22 +484,11 @@ std::size_t days_of(const TermSelection& selection, bool leap_day) {
     return days;
 }
 
-// Removes what a run killed while writing `output` left behind.
-void remove_leftovers(const std::string& output) {
-    const std::filesystem::path output_path(output);
-    const std::string folder =
-        output_path.has_parent_path() ? output_path.parent_path().string() : std::string(".");
-    const std::string output_name = output_path.filename().string();
-    remove_abandoned_temporaries(
-        folder, [&output_name](const std::string& name) { return name == output_name; },
-        std::filesystem::file_time_type::clock::now());
-}
-
 // Writes the file of the checked selection; the run's end.
 NetcdfEnd write_netcdf(const TermSelection& selection, const NetcdfRequest& request,
                        const std::string& output, std::ostream& errors, int terminal_width) {
     const std::size_t days = days_of(selection, request.leap_day);
-    remove_leftovers(output);
+    remove_output_leftovers(output);
     OutputFile file;
     if (!create_library_output_file(file, output)) {
         errors << failure_text({output, "NetCDF output file cannot open.", file.reason})
@@ -571,7 +537,7 @@ NetcdfEnd run_term_netcdf(const std::string& from, const std::string& to,
     const std::string output = request.output.empty() ? netcdf_file_name(selection->months.front(),
                                                                          selection->months.back())
                                                       : request.output;
-    if (names_an_input(output, *selection, errors)) {
+    if (names_an_input(output, *selection, "NetCDF file", errors)) {
         return {2, false};
     }
     if (!every_month_readable(*selection, request.leap_day, errors)) {

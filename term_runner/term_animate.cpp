@@ -1,0 +1,267 @@
+#include "term_animate.h"
+
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <vector>
+
+#include "annotation.h"
+#include "disk_space.h"
+#include "gif_image.h"
+#include "month_record.h"
+#include "output_file.h"
+#include "output_names.h"
+#include "progress.h"
+
+namespace {
+
+// What writing the animation needs, month after month.
+struct Animation {
+    const TermSelection& selection;
+    const AnimateRequest& request;
+    const std::string& output;
+    FrameLayout layout;
+    std::vector<Rgb> colours;  // every frame's, frame_colour_table()
+    ValueRange term_range;     // for a term or a typed range
+    DayCanvas canvas;
+    std::vector<std::uint8_t> indices;  // the frame being added
+    std::uint64_t days_read = 0;        // of the selection, the day being read included
+    std::uint64_t frames = 0;           // added so far
+    GifAnimation gif;
+};
+
+// The days of the selection, and the frames every Nth of them makes.
+std::uint64_t frame_count(const TermSelection& selection, std::uint32_t every) {
+    std::uint64_t days = 0;
+    for (const YearMonth month : selection.months) {
+        days += static_cast<std::uint64_t>(days_in_month(month.month));
+    }
+    return (days + every - 1) / every;
+}
+
+// The frame of canvas.grid, day `day` of `month` drawn with `range`, into
+// `indices`.
+void build_frame(const FrameLayout& layout, const AnimateRequest& request, const LevelGrid& grid,
+                 ValueRange range, YearMonth month, std::int32_t day,
+                 std::vector<std::uint8_t>& indices) {
+    const Picture band =
+        draw_frame_band(layout, {date_text(month, day), request.units, range, request.palette});
+    frame_indices(grid, request.scale, layout, band, request.palette, indices);
+}
+
+// The range `month` is drawn with; nullopt with `failure` set.
+std::optional<ValueRange> animated_range(Animation& animation, YearMonth month, DischargeFile& data,
+                                         Progress& progress, Failure& failure) {
+    if (animation.request.range.kind != RangeChoice::month) {
+        return animation.term_range;
+    }
+    std::string note;
+    const std::optional<ValueRange> range = month_own_range(
+        animation.selection, month, data, failure, animation.request.range.stretch, &note);
+    if (!note.empty()) {
+        print_line(progress, month_label(month) + ": " + note);
+    }
+    return range;
+}
+
+// Adds the frames of the wanted days of `month`. False with `failure` set
+// once the month cannot be read or a frame cannot be written.
+bool animate_month(Animation& animation, YearMonth month, OutputFile& file, Progress& progress,
+                   Failure& failure) {
+    DischargeFile data;
+    std::string reason;
+    if (!open_term_month(data, animation.selection, month, reason)) {
+        failure = month_unreadable(month, reason);
+        return false;
+    }
+    const std::optional<ValueRange> range =
+        animated_range(animation, month, data, progress, failure);
+    if (!range) {
+        return false;
+    }
+    DayCanvas& canvas = animation.canvas;
+    for (std::int32_t day = 1; day <= days_in_month(month.month); ++day) {
+        if (read_discharge_values(data, canvas.values) != canvas.values.size()) {
+            failure = month_unreadable(month, "it ended before the month did");
+            return false;
+        }
+        if (animation.days_read++ % animation.request.every != 0) {
+            continue;
+        }
+        compute_levels(canvas.values, *range, canvas.grid);
+        build_frame(animation.layout, animation.request, canvas.grid, *range, month, day,
+                    animation.indices);
+        const std::uint16_t delay = gif_frame_delay(animation.frames++, animation.request.fps);
+        if (!add_gif_frame(animation.gif, animation.indices, animation.colours, delay, reason)) {
+            failure = {animation.output, "Animation output file cannot write.",
+                       reason.empty() ? file.reason : reason};
+            return false;
+        }
+        note_image(progress);
+    }
+    return true;
+}
+
+// The bytes of a one-frame animation of `grid`, written through `write`.
+bool write_sample_frame(const FrameLayout& layout, const AnimateRequest& request,
+                        const std::vector<Rgb>& colours, const LevelGrid& grid, ValueRange range,
+                        YearMonth month, const PieceWriter& write) {
+    std::vector<std::uint8_t> indices;
+    build_frame(layout, request, grid, range, month, 1, indices);
+    GifAnimation gif;
+    std::string reason;
+    return begin_gif_animation(gif, layout.width, layout.band_height + layout.map_height, write,
+                               reason) &&
+           add_gif_frame(gif, indices, colours, 1, reason) && finish_gif_animation(gif, reason);
+}
+
+// Whether the disk of the output can hold the animation, reckoned from the
+// first days of some months drawn in advance; where not, says so.
+bool space_for_animation(const Animation& animation, std::ostream& errors) {
+    const std::filesystem::path path(animation.output);
+    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
+    const std::optional<std::uint64_t> available = free_space(folder);
+    if (!animation.request.check_space || !available) {
+        return true;
+    }
+    const RangeChoice& choice = animation.request.range;
+    const std::optional<ValueRange> range =
+        choice.kind == RangeChoice::month ? std::nullopt : std::optional(animation.term_range);
+    const PngSample sample = sample_png_sizes(
+        animation.selection, animation.selection.months, range, choice.stretch,
+        [&animation, &range](const LevelGrid& grid, YearMonth month, const PieceWriter& write) {
+            return write_sample_frame(animation.layout, animation.request, animation.colours, grid,
+                                      range.value_or(ValueRange{.maximum = 1.0F, .minimum = 0.0F}),
+                                      month, write);
+        });
+    const std::uint64_t frames = frame_count(animation.selection, animation.request.every);
+    const std::uint64_t needed = checked_product(sample.mean_bytes, frames)
+                                     .value_or(std::numeric_limits<std::uint64_t>::max());
+    if (needed <= *available) {
+        return true;
+    }
+    errors << "Not enough free space for " << animation.output << ": the animation needs about "
+           << bytes_text(needed) << ", reckoned from " << sample.days
+           << (sample.days == 1 ? " frame" : " frames") << " drawn in advance, and "
+           << bytes_text(*available)
+           << " is free. A smaller --scale or a larger --every takes less; --no-space-check "
+              "writes regardless."
+           << std::endl;
+    return false;
+}
+
+// Writes the animation of the checked selection; the run's end.
+int write_animation(Animation& animation, std::ostream& errors, int terminal_width) {
+    remove_output_leftovers(animation.output);
+    OutputFile file;
+    if (!create_output_file(file, animation.output, false)) {
+        errors << failure_text(
+                      {animation.output, "Animation output file cannot open.", file.reason})
+               << std::endl;
+        return 1;
+    }
+    Progress progress;
+    const std::uint64_t frames = frame_count(animation.selection, animation.request.every);
+    start_progress(progress, errors, terminal_width, animation.selection.months,
+                   {.items = "frames", .total = static_cast<std::int64_t>(frames), .each = 0});
+    const PieceWriter write = [&file](std::span<const std::span<const char>> pieces) {
+        return write_output_pieces(file, pieces);
+    };
+    std::string reason;
+    Failure failure;
+    bool whole = begin_gif_animation(animation.gif, animation.layout.width,
+                                     animation.layout.band_height + animation.layout.map_height,
+                                     write, reason);
+    if (!whole) {
+        failure = {animation.output, "Animation output file cannot write.",
+                   reason.empty() ? file.reason : reason};
+    }
+    for (std::size_t i = 0; whole && i < animation.selection.months.size(); ++i) {
+        const YearMonth month = animation.selection.months[i];
+        const std::uint64_t before = animation.frames;
+        whole = animate_month(animation, month, file, progress, failure);
+        const std::uint64_t added = animation.frames - before;
+        note_month(progress, month_label(month), whole ? MonthEnd::drawn : MonthEnd::failed,
+                   whole ? std::to_string(added) + (added == 1 ? " frame" : " frames")
+                         : failure_text(failure));
+    }
+    if (whole && !finish_gif_animation(animation.gif, reason)) {
+        whole = false;
+        failure = {animation.output, "Animation output file cannot write.",
+                   reason.empty() ? file.reason : reason};
+    }
+    const double seconds = end_progress(progress);
+    if (!whole || !commit_output_file(file)) {
+        discard_output_file(file);
+        errors << (whole ? failure_text({animation.output, "Animation output file cannot write.",
+                                         file.reason}) +
+                               "\n"
+                         : std::string())
+               << "No animation written." << std::endl;
+        return 1;
+    }
+    errors << animation.output << ": " << animation.frames << " frames of "
+           << animation.layout.width << " x "
+           << animation.layout.band_height + animation.layout.map_height << " pixels, "
+           << bytes_text(stamp_of(animation.output) ? stamp_of(animation.output)->bytes : 0)
+           << ", written in " << duration_text(seconds) << std::endl;
+    return 0;
+}
+
+}  // namespace
+
+int run_term_animate(const std::string& from, const std::string& to, const AnimateRequest& request,
+                     std::ostream& errors, int terminal_width) {
+    int status = 0;
+    const std::optional<TermSelection> selection = select_term(from, to, errors, status);
+    if (!selection) {
+        return status;
+    }
+    const RunParameters& grid = selection->parameters;
+    const std::optional<FrameLayout> layout = frame_layout(grid.ncols, grid.nrows, request.scale);
+    if (!layout || layout->width > GIF_SIDE_MAX ||
+        layout->band_height + layout->map_height > GIF_SIDE_MAX) {
+        errors << "discharge_term: the frames of " << grid.ncols << " x " << grid.nrows
+               << " cells at --scale " << request.scale
+               << " are larger than a GIF holds (65535 pixels a side)." << std::endl;
+        return 2;
+    }
+    const std::string output =
+        request.output.empty()
+            ? animation_file_name(selection->months.front(), selection->months.back())
+            : request.output;
+    if (names_an_input(output, *selection, "animation", errors)) {
+        return 2;
+    }
+    ValueRange term_range = request.range.typed_range;
+    if (request.range.kind == RangeChoice::term) {
+        const std::optional<ValueRange> found =
+            find_term_range(*selection, errors, request.range.stretch);
+        if (!found) {
+            return 1;
+        }
+        term_range = *found;
+    }
+    std::optional<DayCanvas> canvas = make_day_canvas(grid.ncols, grid.nrows, request.scale);
+    if (!canvas) {
+        errors << "Not enough memory to draw the animation." << std::endl;
+        return 1;
+    }
+    Animation animation{*selection,
+                        request,
+                        output,
+                        *layout,
+                        frame_colour_table(request.palette),
+                        term_range,
+                        std::move(*canvas),
+                        {},
+                        0,
+                        0,
+                        {}};
+    if (!space_for_animation(animation, errors)) {
+        return 1;
+    }
+    return write_animation(animation, errors, terminal_width);
+}
