@@ -1068,3 +1068,119 @@ TEST_F(TermRun, NetcdfOnAFullDiskLeavesNothing) {
         EXPECT_TRUE(std::filesystem::is_empty(tree_.root / "left")) << result.errors;
     }
 }
+
+// The animation: every Nth day of the selection, counted across its months,
+// a frame each, in one GIF that appears whole.
+TEST_F(TermRun, AnimationHoldsEveryNthDayOfTheSelection) {
+    const std::string file = "201911-202002_discharge.gif";
+    const ProcessResult result = term({"animate", "--range", "0,3000", "--every", "10"});
+    EXPECT_EQ(result.status, 0) << result.errors;
+    // 30 + 31 + 31 + 28 days: the 1st, 11th, 21st, ... of the selection.
+    const std::vector<std::string> lines = tokens_of_lines(result.errors);
+    ASSERT_EQ(lines.size(), 5U) << result.errors;
+    EXPECT_EQ(lines[0], "201911: 3 frames");
+    EXPECT_EQ(lines[1], "201912: 4 frames");
+    EXPECT_EQ(lines[2], "202001: 3 frames");
+    EXPECT_EQ(lines[3], "202002: 2 frames");
+    const std::string bytes = read_bytes(tree_.output / file);
+    const std::string head =
+        std::string("./").append(file).append(": 12 frames of 327 x 86 pixels, ");
+    const std::string size =
+        std::string("(").append(std::to_string(bytes.size())).append(" bytes)");
+    EXPECT_TRUE(lines[4].starts_with(head)) << lines[4];
+    EXPECT_NE(lines[4].find(size), std::string::npos) << lines[4];
+    EXPECT_TRUE(bytes.starts_with("GIF89a"));
+    EXPECT_TRUE(bytes.ends_with(";"));
+}
+
+TEST_F(TermRun, AnimationIsWrittenWholeOrNotAtAll) {
+    const struct {
+        const char* label;
+        std::vector<std::string> arguments;
+        int status;
+        std::string errors;  // the end of standard error
+    } cases[] = {
+        {"a folder that is not there",
+         {"animate", "--output", "missing/term.gif"},
+         1,
+         "missing/term.gif: Animation output file cannot open. (No such file or directory)\n"},
+        {"the run's own input",
+         {"animate", "--output", "../param.dat"},
+         2,
+         "discharge_term: --output ../param.dat names an input of the simulation run, which the "
+         "animation would replace.\n"},
+        {"no frame rate",
+         {"animate", "--fps", "0"},
+         2,
+         "--fps: expects a number of frames a second above 0, at most 100\nRun with --help for "
+         "more information.\n"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult result = term(c.arguments);
+        EXPECT_EQ(result.status, c.status) << c.label;
+        EXPECT_TRUE(result.errors.ends_with(c.errors)) << c.label << ": " << result.errors;
+    }
+    // A month short of its days: no animation at all.
+    write_text(tree_.output / month_file(MONTHS[2]), "short");
+    const ProcessResult short_month = term({"animate", "--range", "0,3000"});
+    EXPECT_EQ(short_month.status, 1);
+    EXPECT_TRUE(short_month.errors.ends_with("No animation written.\n")) << short_month.errors;
+    EXPECT_FALSE(std::filesystem::exists(tree_.output / "201911-202002_discharge.gif"));
+    EXPECT_EQ(file_names_in(tree_.output).size(), 4U);  // the months' files, nothing left
+    // A grid whose frames a GIF cannot hold, refused before anything is read.
+    write_text(tree_.root / "param.dat", parameter_text(7000, NROWS));
+    const ProcessResult large = term({"animate", "--scale", "10"});
+    EXPECT_EQ(large.status, 2);
+    EXPECT_EQ(large.errors,
+              "discharge_term: the frames of 7000 x 4 cells at --scale 10 are larger than a GIF "
+              "holds (65535 pixels a side).\n");
+}
+
+TEST_F(TermRun, AnimationOnAFullDiskLeavesNothing) {
+    if (const std::string why = why_no_full_disk(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    std::filesystem::create_directory(tree_.output / "out");
+    const struct {
+        std::vector<std::string> options;
+        std::string errors;  // the end of standard error
+    } cases[] = {
+        {{},
+         " is free. A smaller --scale or a larger --every takes less; --no-space-check "
+         "writes regardless.\n"},
+        {{"--no-space-check"},
+         "out/term.gif: Animation output file cannot write. (No space left on device)\nNo "
+         "animation written.\n"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(tree_.root / "left");
+        std::vector<std::string> arguments = {"animate", "--range",  "0,3000",       "--scale",
+                                              "10",      "--output", "out/term.gif", "--from",
+                                              "2019-11", "--to",     "2020-02"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const ProcessResult result = run_program_on_full_disk(
+            DISCHARGE_TERM_PATH, tree_.output, "", "out", 2, tree_.root / "left", arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(result.errors.ends_with(c.errors)) << result.errors;
+        EXPECT_TRUE(std::filesystem::is_empty(tree_.root / "left")) << result.errors;
+    }
+}
+
+// Annotated frames: of a fixed size as PPM, recorded with their units, and
+// drawn again when the units change.
+TEST_F(TermRun, AnnotatedFramesAreRecordedWithTheirUnits) {
+    const std::vector<std::string> annotated = {"images", "--range", "0,3000",
+                                                "--jobs", "1",       "--annotate"};
+    ASSERT_EQ(term(annotated).status, 0);
+    // 327 x (82 + 20) pixels: the band above a map of 25 x 20.
+    const std::string image = read_bytes(image_dir_ / "201911_   1_discharge.ppm");
+    EXPECT_TRUE(image.starts_with("P6\n327 102\n255\n")) << image.substr(0, 16);
+    EXPECT_EQ(image.size(), 15U + 327U * 102U * 3U);
+    EXPECT_NE(read_text(image_dir_ / "201911_range.txt").find("\nannotation m3 s-1\n"),
+              std::string::npos);
+    EXPECT_TRUE(term(annotated).errors.starts_with("201911: up to date\n"));
+    std::vector<std::string> other_units = annotated;
+    other_units.insert(other_units.end(), {"--units", "mm d-1"});
+    EXPECT_TRUE(term(other_units).errors.starts_with("201911: 30 images drawn, range 0,3000\n"));
+    EXPECT_EQ(term({"images", "--annotate", "--units", "m3\ns-1"}).status, 2);
+}
