@@ -2,7 +2,8 @@
 # Runs discharge_term of every platform built under build/ (release, and the
 # cross builds under wine and qemu-user) on the sample run, and checks that
 # each writes the very bytes the native build writes: PNG and PPM images at
-# two scales, a PNG legend and two cells' series (text compared without its
+# two scales, in each stretch and palette, annotated, an animation, PNG
+# legends and two cells' series (text compared without its
 # line ends, CR LF on Windows). The month records hold file times, which
 # differ from run to run, and are left out. The NetCDF file is NetCDF-4
 # natively and the classic format in the cross builds: it is compared as
@@ -49,6 +50,12 @@ run_platform() {
             $term images --format png --range 0,2000 --jobs 2
             $term images --range month --scale 2 --from 2019-07 --to 2019-07
             $term legend --range 0.0199999996,1902.24597 legend.png
+            $term legend --range 0.0199999996,1902.24597 --stretch log --palette cividis legend-log.png
+            $term images --format png --scale 1 --stretch log --palette viridis --annotate \
+                --from 2019-08 --to 2019-08
+            $term images --stretch linear --palette cividis --annotate --units 'mm d-1' \
+                --from 2019-09 --to 2019-09
+            $term animate --from 2019-07 --to 2019-08 --every 3 --stretch log --scale 2
             $term series --cell 46,14 --cell 39,27 --csv
             $term netcdf --leap-day --cell-size 0.25 --output term.nc
         } >/dev/null 2>"$root/$platform.log"
