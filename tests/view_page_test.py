@@ -224,6 +224,20 @@ class ViewPage(unittest.TestCase):
         self.assertEqual(self.text("meaning-above"), f"this yellow: {yellow}")
         self.assertEqual(self.js("return Array.from(document.querySelectorAll('.units'))"
                                  ".map((e) => e.textContent)"), ["m3/s"])
+        # Under a log stretch in viridis: the colours' names follow the
+        # palette, the values each colour stands for the stretch.
+        run.term("view", "--range", "10,100", "--from", "2019-11", "--to", "2019-11",
+                 "--units", "m3/s", "--stretch", "log", "--palette", "viridis")
+        self.open()
+        self.assertEqual(self.map_pixel(6, 1), [68, 1, 84])
+        self.assertEqual(self.map_pixel(3, 6), [255, 0, 255])
+        self.assertEqual(self.map_pixel(1, 1), [204, 204, 204])
+        self.assertEqual(self.point_at(6, 1), "Column 6, row 1: 10 to 10.09 m3/s")
+        self.assertEqual(self.text("meaning-black"),
+                         "light grey: no discharge (a negative value), not a number or infinite, "
+                         "or below the minimum 10 m3/s (zero among them)")
+        self.assertTrue(self.text("meaning-above").startswith("this magenta: "),
+                        self.text("meaning-above"))
 
     def test_a_month_without_data_is_grey_and_said(self):
         run = self.run
