@@ -62,13 +62,34 @@ bool crowded(const LegendLabel& a, const LegendLabel& b, const LegendLayout& lay
     return first.left < second.right + space && second.left < first.right + space;
 }
 
-// The first label a crowded row has to give way: never an end; 0 for none.
+// Whether the tick of `lower`, a label of the second row, which reaches down
+// past the first row, runs through the text of `upper`, of the first row.
+bool tick_through(const LegendLabel& upper, const LegendLabel& lower, const LegendLayout& layout,
+                  int text_height) {
+    const Span text = text_span(upper.text, upper.column, layout, text_height);
+    const int space = std::max(2, text_height / 6);
+    return lower.column >= text.left - space && lower.column < text.right + space;
+}
+
+// The first label that crowds another has to give way: its text too close
+// to another's in its row, or the tick of a label of the second row through
+// the text of one of the first. The later one gives way, and never an end;
+// 0 for none.
 std::size_t label_giving_way(const std::vector<LegendLabel>& labels, const LegendLayout& layout,
                              int text_height) {
-    for (std::size_t later = 2; later < labels.size(); ++later) {
-        for (std::size_t earlier = later % 2; earlier < later; earlier += 2) {
-            if (crowded(labels[earlier], labels[later], layout, text_height)) {
-                return later + 1 < labels.size() ? later : earlier;
+    for (std::size_t later = 1; later < labels.size(); ++later) {
+        for (std::size_t earlier = 0; earlier < later; ++earlier) {
+            const LegendLabel& a = labels[earlier];
+            const LegendLabel& b = labels[later];
+            const bool clash = a.row == b.row ? crowded(a, b, layout, text_height)
+                               : a.row == 0   ? tick_through(a, b, layout, text_height)
+                                              : tick_through(b, a, layout, text_height);
+            if (!clash) {
+                continue;
+            }
+            const std::size_t giving_way = later + 1 < labels.size() ? later : earlier;
+            if (giving_way != 0) {
+                return giving_way;
             }
         }
     }

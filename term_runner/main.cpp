@@ -1,8 +1,8 @@
-// discharge_term: the images, cell time series and NetCDF file of a whole
+// discharge_term: the images, animation, cell time series and NetCDF file of a whole
 // simulation term in one command, started in the simulation's output
 // directory. This file parses the command line; the work is done by
 // run_term_images(), run_term_range(), run_term_series(), run_term_view(),
-// run_term_netcdf() and run_term_legend().
+// run_term_netcdf(), run_term_legend() and run_term_animate().
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
@@ -472,8 +472,9 @@ void add_legend(CLI::App& app, Options& options) {
 
 int main(int argc, char** argv) {
     install_interruption_cleanup();
-    CLI::App app("The images, cell time series and NetCDF file of a whole simulation term.",
-                 "discharge_term");
+    CLI::App app(
+        "The images, animation, cell time series and NetCDF file of a whole simulation term.",
+        "discharge_term");
     app.set_version_flag("--version", "discharge_term " DISCHARGE_VERSION);
     app.footer(FOOTER);
     app.require_subcommand(1, 1);
