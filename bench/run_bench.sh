@@ -4,16 +4,18 @@
 # discharge_image and against cat, and checks that the outputs match the test
 # build's; discharge_term's PNG images against its PPM ones; and its NetCDF
 # file of a year: writing it, its size, and reading a map and a series back
-# against reading the monthly files.
+# against reading the monthly files; and annotated PNG images and the GIF
+# animation of a month against its plain PNG images.
 #
-#   bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR] [--part month|term|png|netcdf|all]
+#   bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR]
+#                      [--part month|term|png|netcdf|annotate|all]
 #
 # Defaults: a 1200x1000 July, 9 runs of every case, data in build/bench-data
 # (about 6 GB of images are written there; the sparse month takes no space),
 # every part. A 2400x2000 July writes 11 GB of images a run; the term part
 # writes 1.7 GB a run, whatever the size; the PNG part at most 5.6 GB at
 # 1200x1000; the NetCDF part keeps a year of months (1.75 GB at 1200x1000)
-# and writes a third of that a run.
+# and writes a third of that a run; the annotate part at most 60 MB a run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,7 +30,7 @@ while [ $# -gt 0 ]; do
         --dir) dir=$2; shift 2 ;;
         --part) part=$2; shift 2 ;;
         *) echo "usage: bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR]" \
-               "[--part month|term|png|netcdf|all]" >&2
+               "[--part month|term|png|netcdf|annotate|all]" >&2
            exit 2 ;;
     esac
 done
@@ -479,11 +481,103 @@ netcdf_part() {
     rm -f "$file"
 }
 
+# The annotate part: the large July drawn by discharge_term as PNG at 5
+# pixels a cell, plain (the baseline) and with --annotate; as one looping
+# GIF at one pixel a cell (animate), in the default colours and with the log
+# stretch; and as PNG in the log stretch, classic and viridis (what colours
+# cost). Sizes are the images' bytes (legends aside) and the GIFs'.
+annotate_part() {
+    local work=$dir/annotate
+    rm -rf "$work"
+    "$ref/tools/make_sample_run" "$work" --size "$size" --months 201907 >/dev/null
+    local out=$work/output
+    local data=$out/201907_dailyDischarge.bin
+    local term_program=$bin/term_runner/discharge_term
+    local png5=(images --format png --scale 5 --force)
+    local cases=(
+        "png5_plain|${png5[*]}|image"
+        "png5_annotated|${png5[*]} --annotate|image"
+        "png5_log|${png5[*]} --stretch log|image"
+        "png5_log_viridis|${png5[*]} --stretch log --palette viridis|image"
+        "gif_month|animate --scale 1 --output $work/month.gif|$work/month.gif"
+        "gif_month_log|animate --scale 1 --stretch log --output $work/month_log.gif|$work/month_log.gif"
+    )
+    declare -A bytes
+    echo "Timing $runs rounds of the annotation cases, side by side..."
+    local round i name arguments output
+    for ((round = 1; round <= runs; round++)); do
+        for ((i = 0; i < ${#cases[@]}; i++)); do
+            IFS='|' read -r name arguments output <<<"${cases[(i + round) % ${#cases[@]}]}"
+            rm -rf "$out/image" "$work"/*.gif
+            same_start "$data"
+            # shellcheck disable=SC2086 # the arguments are split into their words
+            run_case "$name" "$out" "" "$term_program" $arguments
+            if [ "$output" = image ]; then
+                bytes[$name]=$(cat "$out"/image/*_discharge.png | wc -c)
+                bytes[${name}_legend]=$(wc -c <"$out/image/legend_201907.png")
+            else
+                bytes[$name]=$(wc -c <"$output")
+            fi
+        done
+        printf '  round %d of %d done\n' "$round" "$runs"
+    done
+    rm -rf "$out/image" "$work"/*.gif
+
+    echo
+    echo "$size July, $runs runs of every case; seconds; ratios to the plain PNG month"
+    row_header
+    for name in png5_plain png5_annotated png5_log png5_log_viridis gif_month gif_month_log; do
+        if [ "$name" = png5_plain ]; then
+            row "$name" "" "" ""
+        else
+            row "$name" png5_plain "" ""
+        fi
+    done
+    echo "User and system CPU are medians."
+    echo
+    echo "Bytes of the month (31 images, the legend aside; or the GIF of 31 frames):"
+    for name in png5_plain png5_annotated png5_log png5_log_viridis gif_month gif_month_log; do
+        printf '  %-17s %11d  %6.2f MB  %5.0f kB a day  %.2f of png5_plain\n' "$name" \
+            "${bytes[$name]}" "$(awk -v b="${bytes[$name]}" 'BEGIN { print b / 1e6 }')" \
+            "$(awk -v b="${bytes[$name]}" 'BEGIN { print b / 31e3 }')" \
+            "$(ratio "${bytes[$name]}" "${bytes[png5_plain]}")"
+    done
+    echo "  (legend_201907.png: ${bytes[png5_plain_legend]} bytes, the log stretch's" \
+        "${bytes[png5_log_legend]}, viridis ${bytes[png5_log_viridis_legend]})"
+
+    # The tuned build must write exactly what the release build writes.
+    echo
+    echo "Comparing the annotated month and the GIFs with the tuned build..."
+    local program digests compared
+    for compared in "${png5[*]} --annotate --stretch log|image/*.png" \
+        "animate --scale 1 --stretch log|./*.gif"; do
+        IFS='|' read -r arguments output <<<"$compared"
+        digests=()
+        for program in "$bin" "$ref"; do
+            rm -rf "$out/image" "$out"/*.gif
+            # shellcheck disable=SC2086 # the arguments and the files are split into their words
+            if (cd "$out" && "$program/term_runner/discharge_term" $arguments 2>/dev/null); then
+                digests+=("$(cd "$out" && cat $output | sha256sum | cut -d' ' -f1)")
+            else
+                digests+=("failed")
+            fi
+        done
+        if [ "${digests[0]}" = "${digests[1]}" ] && [ "${digests[0]}" != failed ]; then
+            echo "  $arguments: identical"
+        else
+            echo "  $arguments: DIFFERENT (${digests[*]})"
+            status=1
+        fi
+    done
+    rm -rf "$out/image" "$out"/*.gif
+}
+
 case $part in
     month) month_part ;;
     term) term_part ;;
     png) png_part ;;
     netcdf) netcdf_part ;;
-    *) month_part; term_part; png_part; netcdf_part ;;
+    annotate) annotate_part ;;
+    *) month_part; term_part; png_part; netcdf_part; annotate_part ;;
 esac
 exit $status

@@ -202,7 +202,8 @@ int write_animation(Animation& animation, std::ostream& errors, int terminal_wid
                << "No animation written." << std::endl;
         return 1;
     }
-    errors << animation.output << ": " << animation.frames << " frames of "
+    errors << animation.output << ": " << animation.frames
+           << (animation.frames == 1 ? " frame of " : " frames of ")
            << animation.layout.width << " x "
            << animation.layout.band_height + animation.layout.map_height << " pixels, "
            << bytes_text(stamp_of(animation.output) ? stamp_of(animation.output)->bytes : 0)
