@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 #include <type_traits>
 
 static_assert(std::is_same_v<std::uint8_t, GifPixelType>,
@@ -160,12 +161,12 @@ std::string frame_fault(const GifAnimation& animation, std::span<const std::uint
 // The graphic control extension of a frame shown for `delay` and left in
 // place, then its image descriptor with `colours` as its local colour table.
 int put_frame_header(const GifAnimation& animation, std::span<const Rgb> colours,
-                     std::uint16_t delay) {
+                     std::uint16_t delay, std::optional<std::uint8_t> transparent) {
     GraphicsControlBlock control{};
     control.DisposalMode = DISPOSE_DO_NOT;
     control.UserInputFlag = false;
     control.DelayTime = delay;
-    control.TransparentColor = NO_TRANSPARENT_COLOR;
+    control.TransparentColor = transparent ? *transparent : NO_TRANSPARENT_COLOR;
     std::array<GifByteType, 4> extension{};
     EGifGCBToExtension(&control, extension.data());
     GifFileType* gif = animation.gif.get();
@@ -190,7 +191,8 @@ int put_frame_header(const GifAnimation& animation, std::span<const Rgb> colours
 }  // namespace
 
 bool add_gif_frame(GifAnimation& animation, std::span<const std::uint8_t> indices,
-                   std::span<const Rgb> colours, std::uint16_t delay, std::string& reason) {
+                   std::span<const Rgb> colours, std::uint16_t delay, std::string& reason,
+                   std::optional<std::uint8_t> transparent) {
     if (!animation.gif) {
         reason = "no GIF animation is being written";
         return false;
@@ -202,7 +204,12 @@ bool add_gif_frame(GifAnimation& animation, std::span<const std::uint8_t> indice
         reason = std::move(fault);
         return false;
     }
-    if (!gif_step(animation, put_frame_header(animation, colours, delay), reason)) {
+    if (transparent && *transparent >= colours.size()) {
+        reason = "a GIF frame of " + std::to_string(colours.size()) + " colours has no entry " +
+                 std::to_string(*transparent);
+        return false;
+    }
+    if (!gif_step(animation, put_frame_header(animation, colours, delay, transparent), reason)) {
         return false;
     }
     // giflib masks the indices of a row as it codes them: a copy of each row.

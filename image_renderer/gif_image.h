@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -63,12 +64,16 @@ bool begin_gif_animation(GifAnimation& animation, int width, int height, const P
 // from the top, and `colours` 1 to 256 colours (its local colour table,
 // padded with black to the power of two that GIF needs, at least 2). The
 // frame is shown for `delay` hundredths of a second (gif_frame_delay()).
+// Where `transparent` names an entry of `colours`, a pixel of that entry
+// leaves the pixel of the frames before it showing: a frame need hold only
+// what changed, and runs of the entry code to next to nothing.
 // Returns false if `write` failed, or with `reason` set if giflib fails, or
 // if the frame does not fit the canvas or its colours (a frame refused so
 // leaves the animation as it was); and false without a reason once an
 // earlier step failed.
 bool add_gif_frame(GifAnimation& animation, std::span<const std::uint8_t> indices,
-                   std::span<const Rgb> colours, std::uint16_t delay, std::string& reason);
+                   std::span<const Rgb> colours, std::uint16_t delay, std::string& reason,
+                   std::optional<std::uint8_t> transparent = std::nullopt);
 
 // Writes the trailer and the bytes still collected, and ends the animation.
 // Returns false if `write` failed, with `reason` set if the animation was

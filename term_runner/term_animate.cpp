@@ -1,5 +1,6 @@
 #include "term_animate.h"
 
+#include <array>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -27,6 +28,8 @@ struct Animation {
     ValueRange term_range;     // for a term or a typed range
     DayCanvas canvas;
     std::vector<std::uint8_t> indices;  // the frame being added
+    std::vector<std::uint8_t> shown;    // the pixels of the frames added so far
+    std::vector<std::uint8_t> changes;  // the frame as added: its changes only
     std::uint64_t days_read = 0;        // of the selection, the day being read included
     std::uint64_t frames = 0;           // added so far
     GifAnimation gif;
@@ -66,6 +69,48 @@ std::optional<ValueRange> animated_range(Animation& animation, YearMonth month, 
     return range;
 }
 
+// An entry of `colours` that no pixel of the frame that changed is drawn
+// in, for the transparent pixels; nullopt where every entry is.
+std::optional<std::uint8_t> unused_entry(const Animation& animation) {
+    std::array<bool, 256> used{};
+    for (std::size_t i = 0; i < animation.indices.size(); ++i) {
+        if (animation.indices[i] != animation.shown[i]) {
+            used[animation.indices[i]] = true;
+        }
+    }
+    for (std::size_t entry = animation.colours.size(); entry-- > 0;) {
+        if (!used[entry]) {
+            return static_cast<std::uint8_t>(entry);
+        }
+    }
+    return std::nullopt;
+}
+
+// Adds animation.indices as a frame. Every frame after the first holds only
+// the pixels that changed, the others transparent, drawn in an entry that no
+// changed pixel takes: the days of a month share most of their pixels (the
+// band, the ring, cells whose level stays), and the file takes a fraction
+// of the frames held whole.
+bool add_changes(Animation& animation, std::uint16_t delay, std::string& reason) {
+    const std::optional<std::uint8_t> transparent =
+        animation.frames > 0 ? unused_entry(animation) : std::nullopt;
+    bool added = false;
+    if (transparent) {
+        animation.changes.resize(animation.indices.size());
+        for (std::size_t i = 0; i < animation.indices.size(); ++i) {
+            animation.changes[i] =
+                animation.indices[i] == animation.shown[i] ? *transparent : animation.indices[i];
+        }
+        added = add_gif_frame(animation.gif, animation.changes, animation.colours, delay, reason,
+                              transparent);
+    } else {
+        added = add_gif_frame(animation.gif, animation.indices, animation.colours, delay, reason);
+    }
+    std::swap(animation.shown, animation.indices);
+    ++animation.frames;
+    return added;
+}
+
 // Adds the frames of the wanted days of `month`. False with `failure` set
 // once the month cannot be read or a frame cannot be written.
 bool animate_month(Animation& animation, YearMonth month, OutputFile& file, Progress& progress,
@@ -93,8 +138,8 @@ bool animate_month(Animation& animation, YearMonth month, OutputFile& file, Prog
         compute_levels(canvas.values, *range, canvas.grid);
         build_frame(animation.layout, animation.request, canvas.grid, *range, month, day,
                     animation.indices);
-        const std::uint16_t delay = gif_frame_delay(animation.frames++, animation.request.fps);
-        if (!add_gif_frame(animation.gif, animation.indices, animation.colours, delay, reason)) {
+        const std::uint16_t delay = gif_frame_delay(animation.frames, animation.request.fps);
+        if (!add_changes(animation, delay, reason)) {
             failure = {animation.output, "Animation output file cannot write.",
                        reason.empty() ? file.reason : reason};
             return false;
@@ -203,9 +248,8 @@ int write_animation(Animation& animation, std::ostream& errors, int terminal_wid
         return 1;
     }
     errors << animation.output << ": " << animation.frames
-           << (animation.frames == 1 ? " frame of " : " frames of ")
-           << animation.layout.width << " x "
-           << animation.layout.band_height + animation.layout.map_height << " pixels, "
+           << (animation.frames == 1 ? " frame of " : " frames of ") << animation.layout.width
+           << " x " << animation.layout.band_height + animation.layout.map_height << " pixels, "
            << bytes_text(stamp_of(animation.output) ? stamp_of(animation.output)->bytes : 0)
            << ", written in " << duration_text(seconds) << std::endl;
     return 0;
@@ -257,6 +301,8 @@ int run_term_animate(const std::string& from, const std::string& to, const Anima
                         frame_colour_table(request.palette),
                         term_range,
                         std::move(*canvas),
+                        {},
+                        {},
                         {},
                         0,
                         0,

@@ -202,6 +202,26 @@ TEST(GifImage, DecodesToTheFramesTheirColoursAndDelays) {
     }
 }
 
+// A frame with a transparent entry says so in its control block; an entry
+// beyond its colours is refused.
+TEST(GifImage, AFrameCanLeaveThePixelsBeforeItShowing) {
+    const Frame frame = patterned_frame(9, 4, 8, 5, 10);
+    std::string bytes;
+    std::string reason;
+    GifAnimation animation;
+    ASSERT_TRUE(begin_gif_animation(animation, 9, 4, appending_to(bytes), reason));
+    EXPECT_TRUE(add_gif_frame(animation, frame.indices, frame.colours, 10, reason));
+    EXPECT_TRUE(add_gif_frame(animation, frame.indices, frame.colours, 10, reason, 7));
+    EXPECT_FALSE(add_gif_frame(animation, frame.indices, frame.colours, 10, reason, 8));
+    EXPECT_EQ(reason, "a GIF frame of 8 colours has no entry 8");
+    ASSERT_TRUE(finish_gif_animation(animation, reason));
+    const DecodedGif decoded = decode_gif(bytes);
+    ASSERT_EQ(decoded.frames.size(), 2U);
+    EXPECT_EQ(decoded.frames[0].transparent, NO_TRANSPARENT_COLOR);
+    EXPECT_EQ(decoded.frames[1].transparent, 7);
+    EXPECT_EQ(decoded.frames[1].disposal, DISPOSE_DO_NOT);
+}
+
 TEST(GifImage, CodesFramesLargerThanAPieceAndTheCodeTable) {
     // Noise of 256 colours: more than 64 kB a frame, so that the writer gets
     // pieces in the middle of a frame, and many times the 4096 codes of
