@@ -197,6 +197,23 @@ bool space_for_animation(const Animation& animation, std::ostream& errors) {
     return false;
 }
 
+// Adds the frames of every month, each month's end on its line. False with
+// `failure` set, and said, once a month failed.
+bool animate_months(Animation& animation, OutputFile& file, Progress& progress, Failure& failure) {
+    for (const YearMonth month : animation.selection.months) {
+        const std::uint64_t before = animation.frames;
+        const bool added = animate_month(animation, month, file, progress, failure);
+        const std::uint64_t frames = animation.frames - before;
+        note_month(progress, month_label(month), added ? MonthEnd::drawn : MonthEnd::failed,
+                   added ? std::to_string(frames) + (frames == 1 ? " frame" : " frames")
+                         : failure_text(failure));
+        if (!added) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Writes the animation of the checked selection; the run's end.
 int write_animation(Animation& animation, std::ostream& errors, int terminal_width) {
     remove_output_leftovers(animation.output);
@@ -214,37 +231,28 @@ int write_animation(Animation& animation, std::ostream& errors, int terminal_wid
     const PieceWriter write = [&file](std::span<const std::span<const char>> pieces) {
         return write_output_pieces(file, pieces);
     };
+    // A month that fails says so on its line; the file's beginning, its end
+    // and putting it under its name are said here.
     std::string reason;
     Failure failure;
+    bool said = false;
     bool whole = begin_gif_animation(animation.gif, animation.layout.width,
                                      animation.layout.band_height + animation.layout.map_height,
                                      write, reason);
-    if (!whole) {
-        failure = {animation.output, "Animation output file cannot write.",
-                   reason.empty() ? file.reason : reason};
+    if (whole) {
+        whole = animate_months(animation, file, progress, failure);
+        said = !whole;
     }
-    for (std::size_t i = 0; whole && i < animation.selection.months.size(); ++i) {
-        const YearMonth month = animation.selection.months[i];
-        const std::uint64_t before = animation.frames;
-        whole = animate_month(animation, month, file, progress, failure);
-        const std::uint64_t added = animation.frames - before;
-        note_month(progress, month_label(month), whole ? MonthEnd::drawn : MonthEnd::failed,
-                   whole ? std::to_string(added) + (added == 1 ? " frame" : " frames")
-                         : failure_text(failure));
-    }
-    if (whole && !finish_gif_animation(animation.gif, reason)) {
-        whole = false;
-        failure = {animation.output, "Animation output file cannot write.",
-                   reason.empty() ? file.reason : reason};
-    }
+    whole = whole && finish_gif_animation(animation.gif, reason) && commit_output_file(file);
     const double seconds = end_progress(progress);
-    if (!whole || !commit_output_file(file)) {
+    if (!whole) {
         discard_output_file(file);
-        errors << (whole ? failure_text({animation.output, "Animation output file cannot write.",
-                                         file.reason}) +
-                               "\n"
-                         : std::string())
-               << "No animation written." << std::endl;
+        if (!said) {
+            errors << failure_text({animation.output, "Animation output file cannot write.",
+                                    reason.empty() ? file.reason : reason})
+                   << std::endl;
+        }
+        errors << "No animation written." << std::endl;
         return 1;
     }
     errors << animation.output << ": " << animation.frames
