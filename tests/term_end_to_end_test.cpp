@@ -461,6 +461,39 @@ TEST_F(TermRun, TwoWorkersInterruptedLeaveNoTemporary) {
     }
 }
 
+// An animation interrupted while it is written leaves neither its file nor
+// its temporary one.
+TEST_F(TermRun, AnimationInterruptedLeavesNothing) {
+    write_text(tree_.root / "param.dat", parameter_text(240, 180));
+    for (int i = 0; i < 4; ++i) {
+        write_text(
+            tree_.output / month_file(MONTHS[i]),
+            encode_values(counting_values(static_cast<std::size_t>(MONTHS[i].grids) * 240 * 180)));
+    }
+    const auto animation_files = [this] {
+        std::vector<std::string> found;
+        for (const std::string& name : file_names_in(tree_.output)) {
+            if (name.find("_discharge.gif") != std::string::npos) {
+                found.push_back(name);
+            }
+        }
+        return found;
+    };
+    const StartedProgram started = start_program_with(
+        DISCHARGE_TERM_PATH,
+        {"animate", "--range", "0,1000000", "--scale", "4", "--from", "2019-11", "--to", "2020-02"},
+        tree_.output);
+    for (int wait = 0; wait < 10000 && animation_files().empty(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(started.pid, SIGINT);
+    const ProcessResult result = finish_program(started);
+    EXPECT_NE(result.status, 0) << result.errors;
+    EXPECT_FALSE(result.errors.ends_with("No animation written.\n")) << result.errors;
+    std::this_thread::sleep_for(std::chrono::milliseconds(PROGRAMS_RUN_ON_WINDOWS ? 500 : 0));
+    EXPECT_TRUE(animation_files().empty()) << joined(animation_files());
+}
+
 // A system that gives no thread (here: one process for the user) leaves the
 // months to the workers that started, or to the program's own thread: the
 // same images, and a line that says so.
