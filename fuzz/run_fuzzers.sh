@@ -12,7 +12,7 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     targets=(fuzz_run_parameters fuzz_series_dialogue fuzz_image_dialogue fuzz_monthly_file
-        fuzz_month_record)
+        fuzz_month_record fuzz_text_drawing)
 fi
 
 cmake --preset fuzz
