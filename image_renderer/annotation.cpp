@@ -47,6 +47,29 @@ struct PaddedWriter {
     }
 };
 
+// `text` where it fits in `room` pixels at `height`, else as much of it as
+// fits with "..." after it: long units must not run over the date. A
+// character of several bytes of UTF-8 is kept or left out whole.
+std::string fitted_text(const std::string& text, int height, int room) {
+    if (text_width(text, height) <= room) {
+        return text;
+    }
+    std::string kept = text;
+    while (!kept.empty()) {
+        // The last character: its continuation bytes, then its first.
+        while (!kept.empty() && (static_cast<unsigned char>(kept.back()) & 0xC0) == 0x80) {
+            kept.pop_back();
+        }
+        if (!kept.empty()) {
+            kept.pop_back();
+        }
+        if (text_width(kept + "...", height) <= room) {
+            return kept + "...";
+        }
+    }
+    return "...";
+}
+
 }  // namespace
 
 std::optional<FrameLayout> frame_layout(std::int32_t ncols, std::int32_t nrows,
@@ -87,8 +110,16 @@ Picture draw_frame_band(const FrameLayout& layout, const FrameCaption& caption) 
     const int date_height = date_height_of(h);
     const int baseline = padding + font_metrics(date_height).ascent;
     draw_text(band, padding, baseline, caption.date, date_height, colours.ink);
-    const std::string units = "discharge, " + caption.units;
+    const int room = layout.width - 3 * padding - text_width(caption.date, date_height);
+    const std::string units = fitted_text("discharge, " + caption.units, h, room);
     draw_text(band, layout.width - padding - text_width(units, h), baseline, units, h, colours.ink);
+    // A line of ink closes the band, which may be of the colour of no
+    // discharge.
+    for (int x = 0; x < layout.width; ++x) {
+        band.pixels[static_cast<std::size_t>(layout.band_height - 1) *
+                        static_cast<std::size_t>(layout.width) +
+                    static_cast<std::size_t>(x)] = colours.ink;
+    }
     const std::optional<LegendStyle> style =
         legend_style_of_width(layout.width - 2 * padding, h, colours.background, colours.ink);
     if (style) {

@@ -53,8 +53,9 @@ smaller: for a whole term, draw PNG. Beside them
 ./image/legend_YYYYMM.ppm (.png) shows each month's range and
 ./image/YYYYMM_range.txt records it (first line MIN,MAX) with what the
 images were drawn from. A rerun draws only what is missing or no longer
-right: a month whose range, grid, monthly file, format, scale, images and
-legend are as recorded is up to date (--force redraws). A month that another
+right: a month whose range, grid, monthly file, format, scale, stretch,
+palette, annotation, images and legend are as recorded is up to date
+(--force redraws). A month that another
 run is drawing is reported busy and left to it. Nothing is drawn when the
 images may not fit the free space of the disk of ./image/.
 )";
@@ -333,13 +334,15 @@ void add_images(CLI::App& app, Options& options) {
                      "Pixels a cell side, 1 to 10 (default 5, as discharge_image draws)")
         ->type_name("N")
         ->check(checked_by(is_scale, "a whole number of pixels from 1 to 10"));
-    images->add_flag("--annotate", options.annotate,
-                     "Above each map a band with its date, the units and the legend");
+    CLI::Option* annotate =
+        images->add_flag("--annotate", options.annotate,
+                         "Above each map a band with its date, the units and the legend");
     images
         ->add_option("--units", options.units,
                      "Units of the discharge, for --annotate (default m3 s-1)")
         ->type_name("TEXT")
-        ->check(checked_by(is_units, "the units: not empty, on one line"));
+        ->check(checked_by(is_units, "the units: not empty, on one line"))
+        ->needs(annotate);
     images->add_flag("--no-space-check", options.no_space_check,
                      "Draw even where the disk may not hold the images");
 }

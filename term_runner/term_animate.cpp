@@ -1,5 +1,6 @@
 #include "term_animate.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <limits>
@@ -149,17 +150,143 @@ bool animate_month(Animation& animation, YearMonth month, OutputFile& file, Prog
     return true;
 }
 
-// The bytes of a one-frame animation of `grid`, written through `write`.
-bool write_sample_frame(const FrameLayout& layout, const AnimateRequest& request,
-                        const std::vector<Rgb>& colours, const LevelGrid& grid, ValueRange range,
-                        YearMonth month, const PieceWriter& write) {
-    std::vector<std::uint8_t> indices;
-    build_frame(layout, request, grid, range, month, 1, indices);
-    GifAnimation gif;
+// Months whose first days are drawn in advance to reckon the file's size.
+constexpr std::size_t SAMPLE_MONTHS = 8;
+
+// What the frames drawn in advance take: the first day's, held whole, and
+// the most that a frame holding the changes from the day drawn before it
+// took: a month's frames change most in its floods, which the days drawn in
+// advance may miss, and a disk that fills fails the animation at its end.
+struct FrameBytes {
+    std::uint64_t whole = 0;
+    std::uint64_t changes = 0;
+};
+
+// The days of a month of `days` drawn in advance, every `every`th from the
+// first as the animation draws them: the first, one in the middle and the
+// last but one drawn, each with the day drawn after it, whose changes from
+// it are measured (`true`), so that a month quiet at its start and stormy
+// later is reckoned by both.
+std::vector<std::pair<std::int32_t, bool>> sample_days(std::int32_t days, std::uint32_t every) {
+    const std::int32_t step = static_cast<std::int32_t>(std::min<std::uint32_t>(every, 31));
+    const std::int32_t drawn = (days - 1) / step + 1;  // days of the month drawn
+    std::vector<std::pair<std::int32_t, bool>> sampled;
+    for (const std::int32_t at : {0, (drawn - 1) / 2, drawn - 2}) {
+        for (const std::int32_t k : {at, at + 1}) {
+            const std::int32_t day = 1 + k * step;
+            if (k >= 0 && k < drawn && (sampled.empty() || day > sampled.back().first)) {
+                sampled.emplace_back(day, k == at + 1);
+            }
+        }
+    }
+    return sampled;
+}
+
+// The bytes of the frames of the days sample_days() names in `month`, coded
+// by `sample` (a copy of the animation's settings with a canvas of its
+// own); nullopt where the month is a pipe, which is not read ahead of its
+// pass, cannot be read, or has no range.
+std::optional<FrameBytes> sample_month(Animation& sample, YearMonth month) {
+    std::error_code error;
+    DischargeFile data;
     std::string reason;
-    return begin_gif_animation(gif, layout.width, layout.band_height + layout.map_height, write,
-                               reason) &&
-           add_gif_frame(gif, indices, colours, 1, reason) && finish_gif_animation(gif, reason);
+    if (!std::filesystem::is_regular_file(discharge_file_name(month.year, month.month), error) ||
+        !open_term_month(data, sample.selection, month, reason)) {
+        return std::nullopt;
+    }
+    std::uint64_t bytes = 0;
+    const PieceWriter count = [&bytes](std::span<const std::span<const char>> pieces) {
+        for (const std::span<const char> piece : pieces) {
+            bytes += piece.size();
+        }
+        return true;
+    };
+    sample.frames = 0;
+    sample.gif = {};
+    if (!begin_gif_animation(sample.gif, sample.layout.width,
+                             sample.layout.band_height + sample.layout.map_height, count, reason)) {
+        return std::nullopt;
+    }
+    DayCanvas& canvas = sample.canvas;
+    std::optional<ValueRange> range = sample.term_range;
+    FrameBytes frame_bytes;
+    for (const auto& [day, measured] :
+         sample_days(days_in_month(month.month), sample.request.every)) {
+        while (sample.days_read < static_cast<std::uint64_t>(day)) {
+            if (read_discharge_values(data, canvas.values) != canvas.values.size()) {
+                return std::nullopt;
+            }
+            ++sample.days_read;
+        }
+        if (sample.request.range.kind == RangeChoice::month && day == 1) {
+            range = stretched_range(widen_value_range(RANGE_SEARCH_START, canvas.values),
+                                    sample.request.range.stretch);
+        }
+        if (!range) {
+            return std::nullopt;
+        }
+        compute_levels(canvas.values, *range, canvas.grid);
+        build_frame(sample.layout, sample.request, canvas.grid, *range, month, day, sample.indices);
+        const std::uint64_t before = bytes;
+        if (!add_changes(sample, 1, reason)) {
+            return std::nullopt;
+        }
+        if (day == 1) {
+            frame_bytes.whole += bytes - before;
+        } else if (measured) {
+            frame_bytes.changes = std::max(frame_bytes.changes, bytes - before);
+        }
+    }
+    return frame_bytes;
+}
+
+// What the animation takes, reckoned from days of up to eight of its months,
+// spread over them: one frame whole, the others as the mean of the months'
+// most changes.
+std::uint64_t reckoned_bytes(const Animation& animation, int& months_drawn) {
+    const RunParameters& grid = animation.selection.parameters;
+    std::optional<DayCanvas> canvas =
+        make_day_canvas(grid.ncols, grid.nrows, animation.request.scale);
+    if (!canvas) {
+        return 0;
+    }
+    Animation sample{animation.selection,
+                     animation.request,
+                     animation.output,
+                     animation.layout,
+                     animation.colours,
+                     animation.term_range,
+                     std::move(*canvas),
+                     {},
+                     {},
+                     {},
+                     0,
+                     0,
+                     {}};
+    const std::vector<YearMonth>& months = animation.selection.months;
+    const std::size_t count = std::min(months.size(), SAMPLE_MONTHS);
+    FrameBytes total;
+    months_drawn = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        // The first, the last and evenly between.
+        const std::size_t at = count == 1 ? 0 : i * (months.size() - 1) / (count - 1);
+        sample.days_read = 0;
+        if (const std::optional<FrameBytes> bytes = sample_month(sample, months[at])) {
+            total.whole += bytes->whole;
+            total.changes += bytes->changes;
+            ++months_drawn;
+        }
+    }
+    if (months_drawn == 0) {
+        return 0;
+    }
+    const std::uint64_t frames = frame_count(animation.selection, animation.request.every);
+    const std::uint64_t whole = total.whole / static_cast<std::uint64_t>(months_drawn);
+    const std::uint64_t changes =
+        total.changes > 0 ? total.changes / static_cast<std::uint64_t>(months_drawn) : whole;
+    return saturated_sum(
+        whole,
+        checked_product(changes, frames - 1).value_or(std::numeric_limits<std::uint64_t>::max()));
 }
 
 // Whether the disk of the output can hold the animation, reckoned from the
@@ -171,25 +298,14 @@ bool space_for_animation(const Animation& animation, std::ostream& errors) {
     if (!animation.request.check_space || !available) {
         return true;
     }
-    const RangeChoice& choice = animation.request.range;
-    const std::optional<ValueRange> range =
-        choice.kind == RangeChoice::month ? std::nullopt : std::optional(animation.term_range);
-    const PngSample sample = sample_png_sizes(
-        animation.selection, animation.selection.months, range, choice.stretch,
-        [&animation, &range](const LevelGrid& grid, YearMonth month, const PieceWriter& write) {
-            return write_sample_frame(animation.layout, animation.request, animation.colours, grid,
-                                      range.value_or(ValueRange{.maximum = 1.0F, .minimum = 0.0F}),
-                                      month, write);
-        });
-    const std::uint64_t frames = frame_count(animation.selection, animation.request.every);
-    const std::uint64_t needed = checked_product(sample.mean_bytes, frames)
-                                     .value_or(std::numeric_limits<std::uint64_t>::max());
+    int months_drawn = 0;
+    const std::uint64_t needed = reckoned_bytes(animation, months_drawn);
     if (needed <= *available) {
         return true;
     }
     errors << "Not enough free space for " << animation.output << ": the animation needs about "
-           << bytes_text(needed) << ", reckoned from " << sample.days
-           << (sample.days == 1 ? " frame" : " frames") << " drawn in advance, and "
+           << bytes_text(needed) << ", reckoned from days of " << months_drawn
+           << (months_drawn == 1 ? " month" : " months") << " drawn in advance, and "
            << bytes_text(*available)
            << " is free. A smaller --scale or a larger --every takes less; --no-space-check "
               "writes regardless."
@@ -263,6 +379,27 @@ int write_animation(Animation& animation, std::ostream& errors, int terminal_wid
     return 0;
 }
 
+// Whether every month of the selection can be read, each that cannot named
+// on `errors`, before anything is drawn: the animation needs them all. A
+// month given as a pipe is read once, in its pass, and checked there.
+bool every_month_readable(const TermSelection& selection, std::ostream& errors) {
+    bool whole = true;
+    for (const YearMonth month : selection.months) {
+        const std::string name = discharge_file_name(month.year, month.month);
+        std::error_code error;
+        if (std::filesystem::is_fifo(name, error)) {
+            continue;
+        }
+        DischargeFile data;
+        std::string reason;
+        if (!open_term_month(data, selection, month, reason)) {
+            errors << failure_text(month_unreadable(month, reason)) << std::endl;
+            whole = false;
+        }
+    }
+    return whole;
+}
+
 }  // namespace
 
 int run_term_animate(const std::string& from, const std::string& to, const AnimateRequest& request,
@@ -287,6 +424,11 @@ int run_term_animate(const std::string& from, const std::string& to, const Anima
             : request.output;
     if (names_an_input(output, *selection, "animation", errors)) {
         return 2;
+    }
+    // The term's range reads every month; other ranges are checked first.
+    if (request.range.kind != RangeChoice::term && !every_month_readable(*selection, errors)) {
+        errors << "No animation written: every month of the selection is needed." << std::endl;
+        return 1;
     }
     ValueRange term_range = request.range.typed_range;
     if (request.range.kind == RangeChoice::term) {

@@ -125,6 +125,11 @@ std::optional<ValueRange> find_term_range(const TermSelection& selection, std::o
     }
     const std::optional<ValueRange> stretched = stretched_range(range, stretch);
     if (!stretched) {
+        if (stretch == Stretch::log && range.minimum < range.maximum) {
+            errors << "The term's minimum is 0, and no discharge above 0 is below its maximum: a "
+                      "log stretch has no range."
+                   << std::endl;
+        }
         errors << "Maximun discharge <= Minimum discharge!" << std::endl;
         return std::nullopt;
     }

@@ -359,6 +359,10 @@ TEST_F(TermRun, Refusals) {
          2,
          "--range 0,10: a log stretch needs a minimum above 0\nRun with --help for more "
          "information.\n"},
+        {"units of no annotation",
+         {"images", "--units", "mm d-1"},
+         2,
+         "--units requires --annotate"},
         {"no such stretch",
          {"view", "--stretch", "cubic"},
          2,
@@ -1157,7 +1161,10 @@ TEST_F(TermRun, AnimationIsWrittenWholeOrNotAtAll) {
     write_text(tree_.output / month_file(MONTHS[2]), "short");
     const ProcessResult short_month = term({"animate", "--range", "0,3000"});
     EXPECT_EQ(short_month.status, 1);
-    EXPECT_TRUE(short_month.errors.ends_with("No animation written.\n")) << short_month.errors;
+    EXPECT_EQ(short_month.errors,
+              "./202001_dailyDischarge.bin: Daily discharge data cannot open. (5 bytes, where 31 "
+              "grids of 5 x 4 cells take 2480 bytes)\nNo animation written: every month of the "
+              "selection is needed.\n");
     EXPECT_FALSE(std::filesystem::exists(tree_.output / "201911-202002_discharge.gif"));
     EXPECT_EQ(file_names_in(tree_.output).size(), 4U);  // the months' files, nothing left
     // A grid whose frames a GIF cannot hold, refused before anything is read.

@@ -407,7 +407,9 @@ function drawMarks(context) {
         context.strokeRect(x - 3, y - 3, side + 6, side + 6);
     }
     if (view.pinned) {
-        context.strokeStyle = "#f0f";
+        // Magenta, but where magenta draws values above the range (viridis,
+        // cividis) red, which those palettes do not hold.
+        context.strokeStyle = view.term.aboveName === "magenta" ? "#f00" : "#f0f";
         const [x, y] = cellCorner(view.pinned.column, view.pinned.row);
         context.strokeRect(x - 2, y - 2, side + 4, side + 4);
     }
