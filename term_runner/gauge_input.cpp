@@ -1,0 +1,1 @@
+#include "gauge_input.h"

@@ -1,0 +1,1 @@
+#include "hydrograph_svg.h"

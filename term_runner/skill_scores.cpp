@@ -1,0 +1,1 @@
+#include "skill_scores.h"

@@ -1,0 +1,3 @@
+#include "gauge_input.h"
+
+#include <gtest/gtest.h>

@@ -1,0 +1,3 @@
+#include "hydrograph_svg.h"
+
+#include <gtest/gtest.h>

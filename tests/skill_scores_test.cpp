@@ -1,0 +1,3 @@
+#include "skill_scores.h"
+
+#include <gtest/gtest.h>
