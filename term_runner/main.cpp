@@ -2,7 +2,7 @@
 // simulation term in one command, started in the simulation's output
 // directory. This file parses the command line; the work is done by
 // run_term_images(), run_term_range(), run_term_series(), run_term_view(),
-// run_term_netcdf(), run_term_legend() and run_term_animate().
+// run_term_netcdf(), run_term_legend(), run_term_animate() and run_term_gauges().
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
@@ -15,6 +15,7 @@
 #include "output_file.h"
 #include "progress.h"
 #include "term_animate.h"
+#include "term_gauges.h"
 #include "term_images.h"
 #include "term_legend.h"
 #include "term_netcdf.h"
@@ -92,6 +93,20 @@ a GIF frame holds, so each map's pixels are those of the PNG image of that
 day. The file appears whole or not at all; nothing is written where the disk
 may not hold it. For a video, draw annotated PNG images and join them with
 ffmpeg (docs/discharge_term.md).
+)";
+
+const char* const GAUGES_FOOTER = R"(
+Pairs each gauge's cell of GAUGES.csv (header naming id, column and row)
+with its observed discharge in OBSERVED.csv (header date,<id>,<id>,...;
+dates YYYY-MM-DD; an empty field, nan, NaN, NA or a negative value is
+missing) day by day, and writes into DIR (./gauges by default):
+metrics.csv (id,column,row,days,nse,log_nse,kge,r,alpha,beta,kge_prime,
+gamma,pbias,rmse,mean_sim,mean_obs; pbias = 100 sum(s - o) / sum(o), positive
+where the simulation is too high), and for each gauge <id>.csv
+(date,simulated,observed) and <id>.svg (its hydrograph), and index.html with
+them all. Every formula and its source: docs/discharge_term.md. A leap
+February's 29th is paired where its monthly file holds it. Faults of the two
+files, a gauge outside the grid and duplicate ids are usage errors.
 )";
 
 const char* const VIEW_FOOTER = R"(
@@ -197,6 +212,7 @@ struct Options {
     NetcdfRequest netcdf;
     bool annotate = false;
     AnimateRequest animate;
+    GaugesRequest gauges;
 };
 
 // How a run ends: its exit status, and whether the process must end at once,
@@ -240,8 +256,10 @@ Ending run(const CLI::App& app, const Options& options) {
         return {run_term_images(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("view")) {
-        const ViewRequest request{range_of(options), palette_of(options),     cells_of(options),
-                                  options.units,     !options.no_space_check, options.command_line};
+        const ViewRequest request{range_of(options),          palette_of(options),
+                                  cells_of(options),          options.units,
+                                  !options.no_space_check,    options.command_line,
+                                  options.gauges.gauges_file, options.gauges.observed_file};
         return {run_term_view(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("animate")) {
@@ -251,6 +269,12 @@ Ending run(const CLI::App& app, const Options& options) {
         request.units = options.units;
         request.check_space = !options.no_space_check;
         return {run_term_animate(options.from, options.to, request, std::cerr, terminal_width())};
+    }
+    if (app.got_subcommand("gauges")) {
+        GaugesRequest request = options.gauges;
+        request.units = options.units;
+        request.allow_gaps = options.allow_gaps;
+        return {run_term_gauges(options.from, options.to, request, std::cerr)};
     }
     if (app.got_subcommand("netcdf")) {
         const NetcdfEnd end =
@@ -425,6 +449,17 @@ void add_view(CLI::App& app, Options& options) {
     view->add_option("--units", options.units, "Units of the discharge (default m3 s-1)")
         ->type_name("TEXT")
         ->check(checked_by(is_not_empty, "the units, not empty"));
+    CLI::Option* gauges =
+        view->add_option("--gauges", options.gauges.gauges_file,
+                         "Gauges to mark, each with its exact and its observed series")
+            ->type_name("GAUGES.csv")
+            ->check(CLI::ExistingFile);
+    CLI::Option* observed = view->add_option("--observed", options.gauges.observed_file,
+                                             "The gauges' observed discharge (as for gauges)")
+                                ->type_name("OBSERVED.csv")
+                                ->check(CLI::ExistingFile);
+    gauges->needs(observed);
+    observed->needs(gauges);
     view->add_flag("--no-space-check", options.no_space_check,
                    "Write the page even where the disk may not hold it");
 }
@@ -453,6 +488,34 @@ void add_netcdf(CLI::App& app, Options& options) {
         ->check(checked_by(is_not_empty, "a file name"));
 }
 
+void add_gauges(CLI::App& app, Options& options) {
+    CLI::App* gauges = app.add_subcommand(
+        "gauges", "Score the simulation against observed discharge at gauges, with hydrographs");
+    gauges->footer(std::string(GAUGES_FOOTER) + FOOTER);
+    add_month_options(*gauges, options);
+    gauges->add_option("--gauges", options.gauges.gauges_file, "The gauges: id, column, row")
+        ->type_name("GAUGES.csv")
+        ->required()
+        ->check(CLI::ExistingFile);
+    gauges
+        ->add_option("--observed", options.gauges.observed_file,
+                     "The observed discharge: date and a column a gauge")
+        ->type_name("OBSERVED.csv")
+        ->required()
+        ->check(CLI::ExistingFile);
+    gauges->add_option("--output", options.gauges.output, "The folder written (default ./gauges)")
+        ->type_name("DIR")
+        ->check(checked_by(is_not_empty, "a folder name"));
+    gauges
+        ->add_option("--units", options.units,
+                     "Units of the discharge, on the hydrographs' axis (default m3 s-1)")
+        ->type_name("TEXT")
+        ->check(checked_by(is_units, "the units: not empty, on one line"));
+    gauges->add_flag("--log", options.gauges.log, "The hydrographs' discharge axis logarithmic");
+    gauges->add_flag("--allow-gaps", options.allow_gaps,
+                     "Write the outputs even where months cannot be read, their days missing");
+}
+
 void add_legend(CLI::App& app, Options& options) {
     CLI::App* legend = app.add_subcommand("legend", "Draw the legend of a range as a PPM or PNG");
     legend->footer(
@@ -476,7 +539,8 @@ void add_legend(CLI::App& app, Options& options) {
 int main(int argc, char** argv) {
     install_interruption_cleanup();
     CLI::App app(
-        "The images, animation, cell time series and NetCDF file of a whole simulation term.",
+        "The images, animation, cell time series, gauge scores and NetCDF file of a whole "
+        "simulation term.",
         "discharge_term");
     app.set_version_flag("--version", "discharge_term " DISCHARGE_VERSION);
     app.footer(FOOTER);
@@ -484,8 +548,8 @@ int main(int argc, char** argv) {
     app.fallthrough();
     Options options;
     add_month_options(app, options);
-    for (const auto add :
-         {add_images, add_range, add_series, add_view, add_netcdf, add_legend, add_animate}) {
+    for (const auto add : {add_images, add_range, add_series, add_view, add_netcdf, add_legend,
+                           add_animate, add_gauges}) {
         add(app, options);
     }
     try {

@@ -1,5 +1,7 @@
 #include "term_view.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +19,7 @@
 #include "output_names.h"
 #include "png_image.h"
 #include "progress.h"
+#include "term_gauges.h"
 #include "term_series.h"
 
 namespace {
@@ -149,7 +152,8 @@ struct MonthView {
 struct ViewJob {
     const TermSelection& selection;
     const ViewRequest& request;
-    ValueRange term_range;  // for RangeChoice::term and typed
+    ValueRange term_range;      // for RangeChoice::term and typed
+    const GaugeInputs* gauges;  // the gauges shown, after the cells; none without
     DayCanvas& canvas;
     PngScratch& scratch;
     Progress& progress;
@@ -233,11 +237,38 @@ std::string palette_script(Palette palette, Stretch stretch) {
            ", stretch: " + js_string(stretch_name(stretch));
 }
 
+// A gauge's id and its observed series on the page's days (28 in every
+// February, as the frames), "" where there is no observation.
+std::string gauge_fields(const GaugeInputs& gauges, std::size_t index,
+                         const std::vector<MonthView>& views) {
+    const std::string& id = gauges.gauges[index].id;
+    const std::vector<std::string>& ids = gauges.observations.ids;
+    const auto column = std::find(ids.begin(), ids.end(), id);
+    std::string observed;
+    for (const MonthView& view : views) {
+        for (std::int32_t day = 1; day <= days_in_month(view.month.month); ++day) {
+            const auto values =
+                gauges.observations.values.find(Date{view.month.year, view.month.month, day});
+            double value = std::numeric_limits<double>::quiet_NaN();
+            if (column != ids.end() && values != gauges.observations.values.end()) {
+                value = values->second[static_cast<std::size_t>(column - ids.begin())];
+            }
+            char text[32] = "";
+            if (!std::isnan(value)) {
+                *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0';
+            }
+            observed.append("\"").append(text).append("\",");
+        }
+    }
+    return ", gauge: " + js_string(id) + ", observed: [" + observed + "]";
+}
+
 // The exact series of the chosen cells ("" for a day whose month could not
 // be read). A month that cannot be read is named on `errors` unless the
 // month's own line named it already, and makes `whole` false.
 std::string cells_script(const TermSelection& selection, const std::vector<GridCell>& cells,
-                         const std::vector<MonthView>& views, std::ostream& errors, bool& whole) {
+                         const std::vector<MonthView>& views, std::ostream& errors, bool& whole,
+                         const GaugeInputs* gauges) {
     std::vector<std::string> values(cells.size());
     for (const MonthView& view : views) {
         if (cells.empty()) {
@@ -261,9 +292,14 @@ std::string cells_script(const TermSelection& selection, const std::vector<GridC
         }
     }
     std::string text;
+    const std::size_t plain = cells.size() - (gauges ? gauges->gauges.size() : 0);
     for (std::size_t cell = 0; cell < cells.size(); ++cell) {
         text += "{column: " + std::to_string(cells[cell].column) +
-                ", row: " + std::to_string(cells[cell].row) + ", values: [" + values[cell] + "]},";
+                ", row: " + std::to_string(cells[cell].row) + ", values: [" + values[cell] + "]";
+        if (cell >= plain) {
+            text += gauge_fields(*gauges, cell - plain, views);
+        }
+        text += "},";
     }
     return text;
 }
@@ -391,7 +427,8 @@ bool write_page_data_of(const ViewJob& job, bool& term_written, std::ostream& er
     }
     finish_progress(job.progress);
     bool whole = true;
-    const std::string cells = cells_script(job.selection, job.request.cells, views, errors, whole);
+    const std::string cells =
+        cells_script(job.selection, job.request.cells, views, errors, whole, job.gauges);
     term_written = write_page_data(TERM_SCRIPT_NAME, term_script(job, views, cells), errors);
     return term_written && whole && months_failed(job.progress) == 0;
 }
@@ -472,6 +509,20 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
     if (!cells_in_grid(request.cells, selection->parameters, errors)) {
         return 2;
     }
+    // The gauges join the cells with exact series, after them.
+    std::optional<GaugeInputs> gauges;
+    ViewRequest with_gauges = request;
+    if (!request.gauges_file.empty()) {
+        gauges = read_gauge_inputs(
+            {.gauges_file = request.gauges_file, .observed_file = request.observed_file},
+            selection->parameters, errors);
+        if (!gauges) {
+            return 2;
+        }
+        for (const Gauge& gauge : gauges->gauges) {
+            with_gauges.cells.push_back(gauge.cell);
+        }
+    }
     ValueRange term_range = request.range.typed_range;
     if (request.range.kind == RangeChoice::term) {
         const std::optional<ValueRange> found =
@@ -490,7 +541,8 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
     canvas->palette = request.palette;
     PngScratch scratch;
     Progress progress;
-    const ViewJob job{*selection, request, term_range, *canvas, scratch, progress};
+    const ViewJob job{*selection, with_gauges, term_range, gauges ? &*gauges : nullptr,
+                      *canvas,    scratch,     progress};
     FileLock lock;
     // While the data are written the page says so; the note stays where the
     // run does not end.

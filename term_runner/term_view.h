@@ -47,6 +47,10 @@ struct ViewRequest {
     std::string units = "m3 s-1";  // of the discharge, as the page shows it
     bool check_space = true;       // refuse a page the disk cannot hold
     std::string command_line;      // that writes the page, for its notes
+    // Gauges marked on the map, each with its exact simulated and its
+    // observed series (term_gauges.h); both files, or neither.
+    std::string gauges_file;
+    std::string observed_file;
 };
 
 // Writes ./view/ for the selection, with progress on `errors` as `images`

@@ -1224,3 +1224,61 @@ TEST_F(TermRun, AnnotatedFramesAreRecordedWithTheirUnits) {
     EXPECT_TRUE(term(other_units).errors.starts_with("201911: 30 images drawn, range 0,3000\n"));
     EXPECT_EQ(term({"images", "--annotate", "--units", "m3\ns-1"}).status, 2);
 }
+
+// The gauges: scores and hydrographs written for a pair of files, and every
+// fault of the files a usage error that writes nothing.
+TEST_F(TermRun, GaugesAreScoredAndTheirFaultsWriteNothing) {
+    write_text(tree_.root / "gauges.csv",
+               "id,name,column,row\r\nA<1,\"x, y\",2,3\r\nB/..,z,5,4\r\n");
+    std::string observed = "date,A<1,B/..,C\n";
+    for (int day = 1; day <= 30; ++day) {
+        observed.append("2019-11-").append(day < 10 ? "0" : "").append(std::to_string(day));
+        observed.append(",").append(std::to_string(day * 3)).append(",NA,1\n");
+    }
+    write_text(tree_.root / "observed.csv", observed);
+    const std::vector<std::string> arguments = {"gauges", "--gauges", "../gauges.csv", "--observed",
+                                                "../observed.csv"};
+    const ProcessResult result = term(arguments);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_TRUE(result.errors.starts_with(
+        "discharge_term: ../observed.csv: the column \"C\" is of no gauge of ../gauges.csv: it is "
+        "left out.\n"))
+        << result.errors;
+    EXPECT_EQ(file_names_in(tree_.output / "gauges"),
+              (std::vector<std::string>{"A%3C1.csv", "A%3C1.svg", "B%2F%2E%2E.csv",
+                                        "B%2F%2E%2E.svg", "index.html", "metrics.csv"}));
+    const std::string metrics = read_text(tree_.output / "gauges" / "metrics.csv");
+    EXPECT_TRUE(
+        metrics.starts_with("id,column,row,days,nse,log_nse,kge,r,alpha,beta,kge_prime,"
+                            "gamma,pbias,rmse,mean_sim,mean_obs\nA<1,2,3,25,"))
+        << metrics;
+    EXPECT_NE(metrics.find("\nB/..,5,4,0,,,,,,,,,,,,\n"), std::string::npos) << metrics;
+    const struct {
+        const char* file;
+        const char* text;
+        std::string errors;
+    } faults[] = {
+        {"observed.csv", "date,A<1\n2019-11-31,3\n", "\"2019-11-31\" is not a date (YYYY-MM-DD)"},
+        {"gauges.csv", "id,column,row\nA,6,1\n", "Column number is out of range!"},
+        {"gauges.csv", "id,column,row\nA,1,1\nA,2,2\n", "is given twice"},
+    };
+    for (const auto& f : faults) {
+        std::filesystem::remove_all(tree_.output / "gauges");
+        const std::string kept = read_text(tree_.root / f.file);
+        write_text(tree_.root / f.file, f.text);
+        const ProcessResult fault = term(arguments);
+        EXPECT_EQ(fault.status, 2) << f.text;
+        EXPECT_NE(fault.errors.find(f.errors), std::string::npos) << fault.errors;
+        EXPECT_FALSE(std::filesystem::exists(tree_.output / "gauges"));
+        write_text(tree_.root / f.file, kept);
+    }
+    // A month that cannot be read: nothing written.
+    write_text(tree_.output / month_file(MONTHS[1]), "short");
+    const ProcessResult short_month = term(arguments);
+    EXPECT_EQ(short_month.status, 1);
+    EXPECT_TRUE(short_month.errors.ends_with(
+        "No gauge outputs written: 1 month of the selection cannot be read (--allow-gaps counts "
+        "their days as missing).\n"))
+        << short_month.errors;
+    EXPECT_FALSE(std::filesystem::exists(tree_.output / "gauges"));
+}

@@ -3,7 +3,7 @@
 # cross builds under wine and qemu-user) on the sample run, and checks that
 # each writes the very bytes the native build writes: PNG and PPM images at
 # two scales, in each stretch and palette, annotated, an animation, PNG
-# legends and two cells' series (text compared without its
+# legends, two cells' series and the gauges' scores and hydrographs (text compared without its
 # line ends, CR LF on Windows). The month records hold file times, which
 # differ from run to run, and are left out. The NetCDF file is NetCDF-4
 # natively and the classic format in the cross builds: it is compared as
@@ -43,6 +43,7 @@ run_platform() {
     mkdir -p "$root/$platform/output"
     cp "$root/sample/param.dat" "$root/$platform/"
     cp "$root/sample/output"/*_dailyDischarge.bin "$root/$platform/output/"
+    cp "$root/sample/gauges.csv" "$root/sample/observed.csv" "$root/$platform/"
     (
         cd "$root/$platform/output"
         # shellcheck disable=SC2086 # the launcher is split into its words
@@ -58,6 +59,7 @@ run_platform() {
             $term animate --from 2019-07 --to 2019-08 --every 3 --stretch log --scale 2
             $term series --cell 46,14 --cell 39,27 --csv
             $term netcdf --leap-day --cell-size 0.25 --output term.nc
+            $term gauges --gauges ../gauges.csv --observed ../observed.csv
         } >/dev/null 2>"$root/$platform.log"
     ) || { echo "$platform: a run failed:"; cat "$root/$platform.log"; return 1; }
 }

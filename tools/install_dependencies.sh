@@ -75,6 +75,8 @@ if [ "$tier" != build ]; then
     need '/usr/lib/python3/dist-packages/numpy' python3-numpy
     need '/usr/lib/python3/dist-packages/PIL' python3-pil
     need tesseract tesseract-ocr
+    # The gauges' hydrographs and page checked as XML and HTML.
+    need xmllint libxml2-utils
 fi
 
 if [ "$tier" = ci ]; then

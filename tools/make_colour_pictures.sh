@@ -8,6 +8,7 @@
 #   docs/real_range_log_201907_day12.png          the same day, --stretch log --annotate;
 #   docs/real_range_log_viridis_201907_day12.png  the same day, --stretch log --palette viridis
 #                                                 --annotate;
+#   docs/sample_gauge_G01.svg                     the sample outlet gauge's hydrograph;
 #   docs/sample_201907.gif                        the bundled 120 x 100 sample's July as
 #                                                 `discharge_term animate --scale 2 --stretch log`
 #                                                 (every second day if every day would pass
@@ -58,3 +59,10 @@ if [ "$(wc -c <"$root/sample_201907.gif")" -gt "$gif_limit" ]; then
 fi
 cp "$root/sample_201907.gif" "$docs/sample_201907.gif"
 echo "Wrote docs/sample_201907.gif ($(wc -c <"$docs/sample_201907.gif") bytes, --every $every)"
+
+# The hydrograph of the sample's outlet gauge, with its scores.
+(cd "$root/sample/output" &&
+    "$term" gauges --gauges ../gauges.csv --observed ../observed.csv --output "$root/gauges" \
+        >/dev/null 2>&1)
+cp "$root/gauges/G01.svg" "$docs/sample_gauge_G01.svg"
+echo "Wrote docs/sample_gauge_G01.svg ($(wc -c <"$docs/sample_gauge_G01.svg") bytes)"

@@ -6,6 +6,10 @@
 // ROOT/param.dat describes the grid and the simulation term, from the first
 // month written to the last; ROOT/output/ holds one daily discharge file per
 // month and an empty image/ folder. Start the programs in ROOT/output.
+// ROOT/gauges.csv names two gauges, at the outlet and on a tributary, and
+// ROOT/observed.csv holds what they "observed" on the days written: the
+// simulated series a day late, scaled, with noise and gaps, as a real gauge's
+// record differs from a simulation (discharge_term gauges).
 //
 // The data imitate a real basin: a drainage network grown over a noisy
 // terrain, baseflow accumulating downstream, and the weather of a year: in
@@ -329,7 +333,8 @@ std::vector<std::uint32_t> drained_cells(const Basin& b) {
 // Writes the month's file, whole or not at all: a storm month simulated, a
 // dry month as base flow accumulated downstream.
 bool write_month(const Basin& b, const std::vector<std::uint32_t>& drained, const Month& m,
-                 const std::filesystem::path& directory) {
+                 const std::filesystem::path& directory, const std::vector<std::size_t>& gauges,
+                 std::vector<std::vector<float>>& gauge_values) {
     const std::vector<double> storm_flow =
         has_storm(m.month) ? simulate(b, m) : std::vector<double>();
     char name[64];
@@ -351,6 +356,12 @@ bool write_month(const Basin& b, const std::vector<std::uint32_t>& drained, cons
             }
             encode_discharge_value(value, day_bytes);
         }
+        for (std::size_t g = 0; g < gauges.size(); ++g) {
+            const std::size_t cell = gauges[g];
+            gauge_values[g].push_back(storm_flow.empty()
+                                          ? static_cast<float>(level * drained[cell])
+                                          : static_cast<float>(storm_flow[cell * m.days + day]));
+        }
         written = write_output_file(out, day_bytes.data(), day_bytes.size());
     }
     if (!written || !commit_output_file(out)) {
@@ -359,6 +370,72 @@ bool write_month(const Basin& b, const std::vector<std::uint32_t>& drained, cons
     }
     std::cout << path << ": " << m.days << " days of " << b.ncols << " x " << b.nrows << '\n';
     return true;
+}
+
+// The gauges: the outlet, where the most cells drain, and the tributary
+// cell where the number draining through it is nearest a quarter of that.
+std::vector<std::size_t> gauge_cells(const Basin& b, const std::vector<std::uint32_t>& drained) {
+    std::size_t outlet = 0;
+    for (std::size_t cell = 0; cell < drained.size(); ++cell) {
+        outlet = b.inside[cell] && drained[cell] > drained[outlet] ? cell : outlet;
+    }
+    const double quarter = drained[outlet] / 4.0;
+    std::size_t tributary = outlet;
+    for (std::size_t cell = 0; cell < drained.size(); ++cell) {
+        if (b.inside[cell] &&
+            std::abs(drained[cell] - quarter) < std::abs(drained[tributary] - quarter)) {
+            tributary = cell;
+        }
+    }
+    return {outlet, tributary};
+}
+
+// Writes ROOT/gauges.csv and ROOT/observed.csv for the days written: each
+// gauge's simulated series a day late, scaled (0.85 and 1.15), with noise of
+// about 10 %, a gap of a week from the 41st day written,
+// and now and then a day missing or recorded as -1, "NA" or empty.
+bool write_gauges(const Options& o, const Basin& b, const std::vector<std::size_t>& gauges,
+                  const std::vector<std::vector<float>>& values, const std::vector<int>& dates) {
+    std::ostringstream list;
+    list << "id,name,column,row\n";
+    const char* const names[] = {"G01,Outlet", "G02,\"Tributary, upper reach\""};
+    for (std::size_t g = 0; g < gauges.size(); ++g) {
+        list << names[g] << ',' << gauges[g] % b.ncols + 1 << ',' << gauges[g] / b.ncols + 1
+             << '\n';
+    }
+    std::ostringstream observed;
+    observed << "date,G01,G02\n";
+    std::uint32_t state = 12345;
+    const auto next = [&state] {
+        state = state * 1664525U + 1013904223U;
+        return static_cast<double>(state >> 8) / 16777216.0;
+    };
+    for (std::size_t day = 0; day < dates.size(); ++day) {
+        char date[16];
+        std::snprintf(date, sizeof date, "%04d-%02d-%02d", dates[day] / 10000,
+                      dates[day] / 100 % 100, dates[day] % 100);
+        observed << date;
+        for (std::size_t g = 0; g < gauges.size(); ++g) {
+            const double noise = 1.0 + 0.1 * (next() + next() + next() - 1.5);
+            const double chance = next();
+            observed << ',';
+            if ((day >= 40 && day < 47) || chance < 0.02) {
+                continue;
+            }
+            if (chance < 0.03) {
+                observed << (g == 0 ? "NA" : "-1");
+                continue;
+            }
+            const double late = values[g][day > 0 ? day - 1 : 0];
+            char value[32];
+            std::snprintf(value, sizeof value, "%.6g", late * (g == 0 ? 0.85 : 1.15) * noise);
+            observed << value;
+        }
+        observed << '\n';
+    }
+    std::string reason;
+    return write_whole_output((o.root / "gauges.csv").string(), list.str(), true, reason) &&
+           write_whole_output((o.root / "observed.csv").string(), observed.str(), true, reason);
 }
 
 // The simulation term runs from the first month written to the last.
@@ -499,11 +576,22 @@ int main(int argc, char** argv) {
     }
     const Basin basin = grow_basin(options.ncols, options.nrows);
     const std::vector<std::uint32_t> drained = drained_cells(basin);
+    const std::vector<std::size_t> gauges = gauge_cells(basin, drained);
+    std::vector<std::vector<float>> gauge_values(gauges.size());
+    std::vector<int> dates;
     for (const int yyyymm : options.months) {
         const Month month{yyyymm / 100, yyyymm % 100, days_of(yyyymm / 100, yyyymm % 100)};
-        if (!write_month(basin, drained, month, output)) {
+        if (!write_month(basin, drained, month, output, gauges, gauge_values)) {
             return 1;
         }
+        for (int day = 1; day <= month.days; ++day) {
+            dates.push_back(yyyymm * 100 + day);
+        }
+    }
+    if (!write_gauges(options, basin, gauges, gauge_values, dates)) {
+        std::cerr << "make_sample_run: cannot write the gauges in " << options.root.string()
+                  << '\n';
+        return 1;
     }
     return 0;
 }

@@ -402,9 +402,21 @@ function drawMarks(context) {
     const side = Math.max(view.zoom, 2);
     context.lineWidth = 2;
     context.strokeStyle = "#fff";
+    context.font = "12px sans-serif";
+    context.textAlign = "left";
     for (const cell of view.term.cells) {
         const [x, y] = cellCorner(cell.column, cell.row);
         context.strokeRect(x - 3, y - 3, side + 6, side + 6);
+        if (cell.gauge !== undefined) {
+            // The gauge's id beside it, white edged in black to show on any colour.
+            context.lineWidth = 3;
+            context.strokeStyle = "#000";
+            context.strokeText(cell.gauge, x + side + 6, y + side);
+            context.fillStyle = "#fff";
+            context.fillText(cell.gauge, x + side + 6, y + side);
+            context.lineWidth = 2;
+            context.strokeStyle = "#fff";
+        }
     }
     if (view.pinned) {
         // Magenta, but where magenta draws values above the range (viridis,
@@ -490,9 +502,22 @@ function entryMeaning(entry, month) {
     return parts.join(", or ");
 }
 
+function termCell(cell) {
+    return view.term.cells.find((c) => c.column === cell.column && c.row === cell.row) || null;
+}
+
 function exactSeries(cell) {
-    const found = view.term.cells.find((c) => c.column === cell.column && c.row === cell.row);
+    const found = termCell(cell);
     return found ? found.values : null;
+}
+
+// A cell as pinned: its exact values where it has them, and a gauge's id and
+// observed values where it is a gauge's.
+function pinned(cell) {
+    const found = termCell(cell);
+    return {...cell, exact: found ? found.values : null,
+        gauge: found && found.gauge !== undefined ? found.gauge : null,
+        observed: found && found.observed ? found.observed : null};
 }
 
 function describeCell(cell) {
@@ -630,7 +655,7 @@ function drawLabels(context, marks, bar, width) {
 // --- The hydrograph of the pinned cell ------------------------------------
 
 function pin(cell) {
-    view.pinned = cell ? {...cell, exact: exactSeries(cell)} : null;
+    view.pinned = cell ? pinned(cell) : null;
     element("save").disabled = view.pinned === null;
     drawMap();
     writeAddress();
@@ -734,15 +759,23 @@ function drawChart() {
     }
     const days = pinnedDays();
     const exact = view.pinned.exact !== null;
-    element("chart-title").textContent = `Column ${view.pinned.column}, row ${view.pinned.row}: ` +
+    const observed = view.pinned.observed
+        ? view.pinned.observed.map((text) => (text === "" ? null : Number(text))) : null;
+    element("chart-title").textContent =
+        (view.pinned.gauge !== null ? `Gauge ${view.pinned.gauge}, column ` : "Column ") +
+        `${view.pinned.column}, row ${view.pinned.row}: ` +
         (exact ? "its exact daily discharge"
             : "its daily discharge as read from the colours (each bar spans its colour's " +
-              "values), for the months loaded");
+              "values), for the months loaded") +
+        (observed ? " (blue) and the observed (black)" : "");
     let top = 0;
     for (const day of days) {
         if (day !== null) {
             top = Math.max(top, exact ? day : day.high);
         }
+    }
+    for (const value of observed || []) {
+        top = value === null ? top : Math.max(top, value);
     }
     const ticks = valueTicks(top > 0 ? top : 1);
     top = ticks[ticks.length - 1];
@@ -767,15 +800,34 @@ function drawChart() {
         }
     });
     context.stroke();
+    if (observed) {
+        drawLine(context, observed, x, y, "#222");
+    }
     context.strokeStyle = "#e53935";
     context.beginPath();
     context.moveTo(x(view.current), plot.top);
     context.lineTo(x(view.current), plot.bottom);
     context.stroke();
     element("values").textContent = exact
-        ? view.pinned.exact.map((text, day) => `${dateOf(day)} ${text === "" ? "not read" : text}`)
-            .join("\n")
+        ? view.pinned.exact.map((text, day) => `${dateOf(day)} ${text === "" ? "not read" : text}` +
+            (observed ? `, observed ${view.pinned.observed[day] || "none"}` : "")).join("\n")
         : "";
+}
+
+// A series as a line, broken where a day has no value.
+function drawLine(context, values, x, y, colour) {
+    context.strokeStyle = colour;
+    context.beginPath();
+    let drawing = false;
+    values.forEach((value, day) => {
+        if (value === null) {
+            drawing = false;
+            return;
+        }
+        drawing ? context.lineTo(x(day), y(value)) : context.moveTo(x(day), y(value));
+        drawing = true;
+    });
+    context.stroke();
 }
 
 // The frame of the plot, the values along it with their units, and the dates
@@ -817,10 +869,12 @@ function drawAxes(context, plot, ticks, y, x) {
 function pinnedCsv() {
     const units = unitsText();
     const exact = view.pinned.exact;
-    const lines = [exact ? `date,discharge (${units})` : `date,low (${units}),high (${units})`];
+    const observed = view.pinned.observed;
+    const lines = [(exact ? `date,discharge (${units})` : `date,low (${units}),high (${units})`) +
+        (observed ? `,observed (${units})` : "")];
     pinnedDays().forEach((d, day) => {
         const value = d === null ? (exact ? "" : ",") : exact ? exact[day] : `${d.low},${d.high}`;
-        lines.push(`${dateOf(day)},${value}`);
+        lines.push(`${dateOf(day)},${value}${observed ? `,${observed[day]}` : ""}`);
     });
     return `${lines.join("\n")}\n`;
 }
@@ -881,7 +935,7 @@ function readAddress() {
         fitMap();
     }
     const cell = options.has("cell") ? cellOf(options.get("cell")) : null;
-    view.pinned = cell ? {...cell, exact: exactSeries(cell)} : null;
+    view.pinned = cell ? pinned(cell) : null;
     element("save").disabled = view.pinned === null;
     const day = options.has("day") ? dayOfDate(options.get("day")) : null;
     return show(day === null ? view.current : day);
@@ -1006,7 +1060,8 @@ function startControls() {
     const list = element("cells");
     for (const cell of view.term.cells) {
         const item = document.createElement("li");
-        item.textContent = `column ${cell.column}, row ${cell.row}`;
+        item.textContent = (cell.gauge !== undefined ? `gauge ${cell.gauge}: ` : "") +
+            `column ${cell.column}, row ${cell.row}`;
         item.addEventListener("click", () => pin(cell));
         list.appendChild(item);
     }
