@@ -2,12 +2,13 @@
 """The skill scores of `discharge_term gauges`, worked out independently of
 the program: each gauge's series read back from its CSV file, its days paired
 where both discharges are present (finite, not negative), and every score of
-metrics.csv computed anew with numpy in float64 from its defining formula
+metrics.csv computed anew in float64 (numpy arrays, sums by math.fsum) from
+its defining formula
 (Nash and Sutcliffe 1970; Pushpalatha et al. 2012; Gupta et al. 2009; Kling
 et al. 2012), then held against the file's value: within a relative 1e-8
 (the file keeps nine significant digits), and empty exactly where the score
-is undefined (fewer than 2 paired days, a zero denominator or a result that
-is not finite).
+is undefined (fewer than 2 paired days, a zero denominator, or a result or a
+sum that it is made of that is not finite).
 
     scores_check.py METRICS_CSV SERIES_DIR
 
@@ -137,6 +138,30 @@ def kge_of(r, variability, beta):
     return defined(1 - np.sqrt((r - 1) ** 2 + (variability - 1) ** 2 + (beta - 1) ** 2))
 
 
+def total(x):
+    """The correctly rounded sum of x (math.fsum); infinite or NaN, as numpy
+    has it, where it goes beyond the doubles."""
+    try:
+        return math.fsum(x)
+    except (OverflowError, ValueError):
+        return float(np.sum(x))
+
+
+def mean(x):
+    """The mean, from the correctly rounded sum (math.fsum): numpy's own sum
+    can be an ulp off, which for flows that vary little about a large mean
+    moves every deviation, and so the variances, in their leading digits."""
+    return total(x) / len(x)
+
+
+def centred(x, y):
+    """The sum of (x - mean(x)) (y - mean(y)), with the correction of the
+    two-pass formula for the rounding of the means (Chan, Golub and LeVeque
+    1983): the deviations' own sums, zero but for that rounding."""
+    dx, dy = x - mean(x), y - mean(y)
+    return total(dx * dy) - total(dx) * total(dy) / len(x)
+
+
 def log_nse_of(s, o, mean_o, varies):
     """The NSE of ln(s + e) against ln(o + e), e = mean(o) / 100. The
     logarithms are differenced as log1p of ratios, ln(s + e) - ln(o + e) =
@@ -146,9 +171,9 @@ def log_nse_of(s, o, mean_o, varies):
     e = mean_o / 100
     if not varies or not (np.isfinite(e) and e > 0):
         return None
-    errors = np.sum(np.log1p((s - o) / (o + e)) ** 2)
+    errors = total(np.log1p((s - o) / (o + e)) ** 2)
     logs = np.log1p((o - mean_o) / (mean_o + e))
-    variation = np.sum((logs - np.mean(logs)) ** 2)
+    variation = centred(logs, logs)
     return defined(1 - errors / variation) if variation > 0 else None
 
 
@@ -157,25 +182,31 @@ def scores_of(s, o):
     scores = dict.fromkeys(SCORES)
     if len(s) < 2:
         return scores
-    mean_s, mean_o = defined(np.mean(s)), defined(np.mean(o))
+    mean_s, mean_o = defined(mean(s)), defined(mean(o))
     scores.update(mean_sim=mean_s, mean_obs=mean_o)
     if mean_s is None or mean_o is None:
         return scores
     # A series varies where not all its values are equal; its variance is
     # then positive, whatever the rounding of its mean.
     s_varies, o_varies = np.ptp(s) > 0, np.ptp(o) > 0
-    sd_s, sd_o = np.std(s), np.std(o)  # population: divided by n
-    scores["rmse"] = defined(np.sqrt(np.mean((s - o) ** 2)))
-    if o_varies:
-        scores["nse"] = defined(1 - np.sum((s - o) ** 2) / np.sum((o - mean_o) ** 2))
-        scores["alpha"] = defined(sd_s / sd_o)
-        if s_varies:
-            r = np.corrcoef(s, o)[0, 1]
-            scores["r"] = defined(np.clip(r, -1, 1))
+    ss, oo, so = centred(s, s), centred(o, o), centred(s, o)
+    ss, oo = max(ss, 0.0), max(oo, 0.0)  # never negative but for rounding
+    sd_s, sd_o = math.sqrt(ss / len(s)), math.sqrt(oo / len(o))
+    errors = total((s - o) ** 2)
+    scores["rmse"] = defined(math.sqrt(errors / len(s)))
+    # Flows whose squares go beyond the doubles (above 1e154) leave the
+    # scores made of those sums undefined, not 0 or 1 from a division by
+    # infinity.
+    if o_varies and oo > 0 and np.isfinite(oo):
+        scores["nse"] = defined(1 - errors / oo)
+        if np.isfinite(ss) and np.isfinite(so):
+            scores["alpha"] = defined(sd_s / sd_o)
+            if s_varies:
+                scores["r"] = defined(np.clip(so / (math.sqrt(ss) * math.sqrt(oo)), -1, 1))
     if mean_o > 0:
         scores["beta"] = defined(mean_s / mean_o)
-        scores["pbias"] = defined(100 * np.sum(s - o) / np.sum(o))
-        if o_varies and mean_s > 0:
+        scores["pbias"] = defined(100 * total(s - o) / total(o))
+        if scores["alpha"] is not None and mean_s > 0:
             scores["gamma"] = defined((sd_s / mean_s) / (sd_o / mean_o))
     scores["log_nse"] = log_nse_of(s, o, mean_o, o_varies)
     scores["kge"] = kge_of(scores["r"], scores["alpha"], scores["beta"])
