@@ -430,15 +430,11 @@ int run_term_animate(const std::string& from, const std::string& to, const Anima
         errors << "No animation written: every month of the selection is needed." << std::endl;
         return 1;
     }
-    ValueRange term_range = request.range.typed_range;
-    if (request.range.kind == RangeChoice::term) {
-        const std::optional<ValueRange> found =
-            find_term_range(*selection, errors, request.range.stretch);
-        if (!found) {
-            return 1;
-        }
-        term_range = *found;
+    const std::optional<ValueRange> chosen = chosen_term_range(*selection, request.range, errors);
+    if (!chosen) {
+        return 1;
     }
+    const ValueRange term_range = *chosen;
     std::optional<DayCanvas> canvas = make_day_canvas(grid.ncols, grid.nrows, request.scale);
     if (!canvas) {
         errors << "Not enough memory to draw the animation." << std::endl;

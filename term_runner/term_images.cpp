@@ -612,15 +612,11 @@ int run_term_images(const std::string& from, const std::string& to, const Images
     if (!selection) {
         return status;
     }
-    ValueRange term_range{};
-    if (request.range.kind == RangeChoice::term) {
-        const std::optional<ValueRange> found =
-            find_term_range(*selection, errors, request.range.stretch);
-        if (!found) {
-            return 1;
-        }
-        term_range = *found;
+    const std::optional<ValueRange> chosen = chosen_term_range(*selection, request.range, errors);
+    if (!chosen) {
+        return 1;
     }
+    const ValueRange term_range = *chosen;
     if (!ready_output_folder(IMAGE_FOLDER, "Image", errors)) {
         return 1;
     }

@@ -139,6 +139,12 @@ std::optional<ValueRange> find_term_range(const TermSelection& selection, std::o
     return stretched;
 }
 
+std::optional<ValueRange> chosen_term_range(const TermSelection& selection,
+                                            const RangeChoice& choice, std::ostream& errors) {
+    return choice.kind == RangeChoice::term ? find_term_range(selection, errors, choice.stretch)
+                                            : std::optional(choice.typed_range);
+}
+
 int run_term_range(const std::string& from, const std::string& to, std::ostream& out,
                    std::ostream& errors, Stretch stretch) {
     int status = 0;

@@ -53,6 +53,12 @@ std::string log_start_note(const std::string& whose, ValueRange found, ValueRang
 std::optional<ValueRange> find_term_range(const TermSelection& selection, std::ostream& errors,
                                           Stretch stretch = Stretch::sqrt);
 
+// The range a term or typed choice draws every month with: the typed range,
+// or the term's found by find_term_range() for the choice's stretch (nullopt
+// after it said why not). A month choice has none: its typed range, unused.
+std::optional<ValueRange> chosen_term_range(const TermSelection& selection,
+                                            const RangeChoice& choice, std::ostream& errors);
+
 // The month's own range for `stretch`, as discharge_image finds it, from
 // `data` opened by open_term_month() and opened again for the drawing pass;
 // `note` the log_start_note() of it. Nullopt with `failure` set where the

@@ -523,15 +523,11 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
             with_gauges.cells.push_back(gauge.cell);
         }
     }
-    ValueRange term_range = request.range.typed_range;
-    if (request.range.kind == RangeChoice::term) {
-        const std::optional<ValueRange> found =
-            find_term_range(*selection, errors, request.range.stretch);
-        if (!found) {
-            return 1;
-        }
-        term_range = *found;
+    const std::optional<ValueRange> chosen = chosen_term_range(*selection, request.range, errors);
+    if (!chosen) {
+        return 1;
     }
+    const ValueRange term_range = *chosen;
     std::optional<DayCanvas> canvas =
         make_day_canvas(selection->parameters.ncols, selection->parameters.nrows, 1);
     if (!canvas) {
