@@ -139,17 +139,27 @@ bool read_discharge_value(DischargeFile& file, float& value) {
     return true;
 }
 
-bool read_discharge_value_at(DischargeFile& file, std::uint64_t index, float& value) {
+bool read_discharge_values_at(DischargeFile& file, std::uint64_t index, std::span<float> values) {
     if (file.failed) {
         return false;
     }
-    if (!file.seekable || index >= file.size_bytes / DISCHARGE_VALUE_BYTES) {
+    const std::uint64_t stored = file.size_bytes / DISCHARGE_VALUE_BYTES;
+    if (!file.seekable || values.size() > stored || index > stored - values.size()) {
         file.failed = true;
         return false;
     }
     // Below size_bytes, which tellg() gave as a streamoff: the offset fits.
     file.stream.seekg(static_cast<std::streamoff>(index * DISCHARGE_VALUE_BYTES), std::ios::beg);
-    return read_discharge_value(file, value);
+    return read_discharge_values(file, values) == values.size();
+}
+
+bool read_discharge_value_at(DischargeFile& file, std::uint64_t index, float& value) {
+    float next = 0.0F;
+    if (!read_discharge_values_at(file, index, std::span<float>(&next, 1))) {
+        return false;
+    }
+    value = next;
+    return true;
 }
 
 bool skip_discharge_values(DischargeFile& file, std::uint64_t count) {

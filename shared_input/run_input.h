@@ -60,7 +60,6 @@ std::optional<RunParameters> read_run_parameters(std::ostream& echo, std::ostrea
 // year, or the grid has fewer than one column or row.
 std::optional<RunParameters> parse_run_parameters(std::istream& file, std::ostream& console);
 
-
 // ---------------------------------------------------------------------------
 // Month selection
 
@@ -150,6 +149,10 @@ bool read_discharge_value(DischargeFile& file, float& value);
 // file) of a seekable file. Returns false, marking the file failed, when the
 // file does not reach that far.
 bool read_discharge_value_at(DischargeFile& file, std::uint64_t index, float& value);
+
+// As read_discharge_value_at() for the values.size() values from `index` on,
+// in one read.
+bool read_discharge_values_at(DischargeFile& file, std::uint64_t index, std::span<float> values);
 
 // Reads and discards the next `count` values; false when the data runs out.
 bool skip_discharge_values(DischargeFile& file, std::uint64_t count);
