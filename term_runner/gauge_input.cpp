@@ -35,6 +35,9 @@ namespace {
 constexpr double MISSING = std::numeric_limits<double>::quiet_NaN();
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 
+// Said of a file that must have a header but holds nothing.
+constexpr const char* NO_HEADER = "the file is empty: it has no header line";
+
 // At most this many bytes of a field are quoted in a message.
 constexpr std::size_t QUOTED_BYTES = 40;
 
@@ -173,23 +176,39 @@ bool read_record(std::string_view text, std::size_t& at, std::int64_t& line, Rec
     return true;
 }
 
-// The records of a CSV text with something in them; nullopt with `error`.
-std::optional<std::vector<Record>> records_of(std::string_view text, InputError& error) {
+// Calls `visit` with each record of a CSV text that has something in it, in
+// order, one at a time (a file of many columns and lines is never held as
+// fields); false with `error` set where a record is malformed or `visit`
+// returned false, having set it.
+template <typename Visit>
+bool visit_records(std::string_view text, InputError& error, Visit visit) {
     if (text.starts_with("\xEF\xBB\xBF")) {
         text.remove_prefix(3);
     }
-    std::vector<Record> records;
     std::size_t at = 0;
     std::int64_t line = 1;
+    Record record;
     while (at < text.size()) {
-        Record record;
         if (!read_record(text, at, line, record, error)) {
-            return std::nullopt;
+            return false;
         }
         // A blank line is one field of nothing but spaces: no record.
-        if (record.fields.size() > 1 || !trimmed(record.fields.front()).empty()) {
-            records.push_back(std::move(record));
+        if ((record.fields.size() > 1 || !trimmed(record.fields.front()).empty()) &&
+            !visit(record)) {
+            return false;
         }
+    }
+    return true;
+}
+
+// The records of a CSV text with something in them; nullopt with `error`.
+std::optional<std::vector<Record>> records_of(std::string_view text, InputError& error) {
+    std::vector<Record> records;
+    if (!visit_records(text, error, [&records](Record& record) {
+            records.push_back(std::move(record));
+            return true;
+        })) {
+        return std::nullopt;
     }
     return records;
 }
@@ -198,7 +217,7 @@ std::optional<std::vector<Record>> records_of(std::string_view text, InputError&
 std::optional<std::vector<Record>> records_with_header(std::string_view text, InputError& error) {
     std::optional<std::vector<Record>> records = records_of(text, error);
     if (records && records->empty()) {
-        error = {0, 0, "the file is empty: it has no header line"};
+        error = {0, 0, NO_HEADER};
         return std::nullopt;
     }
     return records;
@@ -452,36 +471,48 @@ std::optional<Date> read_observed_date(const Record& record,
     return date;
 }
 
+// A line of OBSERVED.csv after its header, of `width` fields, added to
+// `observations`; false with `error` set.
+bool read_observation_line(const Record& record, std::size_t width,
+                           std::map<Date, std::int64_t>& first_lines, Observations& observations,
+                           InputError& error) {
+    if (record.fields.size() != width) {
+        error = {record.line, 0, field_count_text(record.fields.size(), width)};
+        return false;
+    }
+    const std::optional<Date> date = read_observed_date(record, first_lines, error);
+    if (!date) {
+        return false;
+    }
+    std::vector<double> values(width - 1);
+    for (std::size_t i = 1; i < width; ++i) {
+        if (!read_observed_value(record, i, values[i - 1], error)) {
+            return false;
+        }
+    }
+    observations.values.emplace(*date, std::move(values));
+    return true;
+}
+
 }  // namespace
 
 std::optional<Observations> parse_observations(std::string_view text, InputError& error) {
-    const std::optional<std::vector<Record>> records = records_with_header(text, error);
-    if (!records) {
-        return std::nullopt;
-    }
     Observations observations;
-    if (!read_observed_header(records->front(), observations, error)) {
+    std::size_t width = 0;                     // the header's fields, once read
+    std::map<Date, std::int64_t> first_lines;  // of each date
+    const bool parsed = visit_records(text, error, [&](const Record& record) {
+        if (width == 0) {
+            width = record.fields.size();
+            return read_observed_header(record, observations, error);
+        }
+        return read_observation_line(record, width, first_lines, observations, error);
+    });
+    if (!parsed) {
         return std::nullopt;
     }
-    const std::size_t width = records->front().fields.size();
-    std::map<Date, std::int64_t> first_lines;  // of each date
-    for (std::size_t r = 1; r < records->size(); ++r) {
-        const Record& record = (*records)[r];
-        if (record.fields.size() != width) {
-            error = {record.line, 0, field_count_text(record.fields.size(), width)};
-            return std::nullopt;
-        }
-        const std::optional<Date> date = read_observed_date(record, first_lines, error);
-        if (!date) {
-            return std::nullopt;
-        }
-        std::vector<double> values(width - 1);
-        for (std::size_t i = 1; i < width; ++i) {
-            if (!read_observed_value(record, i, values[i - 1], error)) {
-                return std::nullopt;
-            }
-        }
-        observations.values.emplace(*date, std::move(values));
+    if (width == 0) {
+        error = {0, 0, NO_HEADER};
+        return std::nullopt;
     }
     return observations;
 }

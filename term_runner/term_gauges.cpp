@@ -213,6 +213,18 @@ std::vector<GaugeSeries> gauge_series(const TermSelection& selection, const Gaug
         const auto found = std::find(ids.begin(), ids.end(), inputs.gauges[i].id);
         observed_column.push_back(found == ids.end() ? -1 : found - ids.begin());
     }
+    // The days of the selection, and a 29th for each leap February, held
+    // from the start: a series grown by doubling would take up to twice it.
+    std::size_t days = 0;
+    for (const YearMonth month : selection.months) {
+        days += static_cast<std::size_t>(days_in_month(month.month)) +
+                (month.month == 2 && leap_year(month.year) ? 1U : 0U);
+    }
+    for (GaugeSeries& gauge : series) {
+        gauge.dates.reserve(days);
+        gauge.simulated.reserve(days);
+        gauge.observed.reserve(days);
+    }
     unreadable = 0;
     for (const YearMonth month : selection.months) {
         std::string reason;
@@ -265,9 +277,24 @@ std::string observed_text(double value) {
 }
 
 std::string date_field(const Date& date) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(date.year),
-                  static_cast<int>(date.month), static_cast<int>(date.day));
+    // A line a day of every gauge: the digits by hand, as snprintf is slow
+    // at this; a year of more than four digits (or below 0) by snprintf.
+    if (date.year < 0 || date.year > 9999) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(date.year),
+                      static_cast<int>(date.month), static_cast<int>(date.day));
+        return text;
+    }
+    std::string text = "0000-00-00";
+    const auto digit = [](std::int32_t value) { return static_cast<char>('0' + value % 10); };
+    text[0] = digit(date.year / 1000);
+    text[1] = digit(date.year / 100);
+    text[2] = digit(date.year / 10);
+    text[3] = digit(date.year);
+    text[5] = digit(date.month / 10);
+    text[6] = digit(date.month);
+    text[8] = digit(date.day / 10);
+    text[9] = digit(date.day);
     return text;
 }
 
@@ -370,13 +397,15 @@ int run_term_gauges(const std::string& from, const std::string& to, const Gauges
     if (!selection) {
         return status;
     }
-    const std::optional<GaugeInputs> inputs =
-        read_gauge_inputs(request, selection->parameters, errors);
+    std::optional<GaugeInputs> inputs = read_gauge_inputs(request, selection->parameters, errors);
     if (!inputs) {
         return 2;
     }
     std::size_t unreadable = 0;
     const std::vector<GaugeSeries> series = gauge_series(*selection, *inputs, errors, unreadable);
+    // The observations are in the series now: the table of them all, as
+    // large as the observed series, is let go before the outputs are made.
+    inputs->observations.values.clear();
     if (unreadable > 0 && !request.allow_gaps) {
         errors << "No gauge outputs written: " << unreadable
                << (unreadable == 1 ? " month" : " months")
