@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -1281,4 +1283,39 @@ TEST_F(TermRun, GaugesAreScoredAndTheirFaultsWriteNothing) {
         "their days as missing).\n"))
         << short_month.errors;
     EXPECT_FALSE(std::filesystem::exists(tree_.output / "gauges"));
+}
+
+// An observed 29 February is paired with the 29th grid where February's file
+// holds one, and left out where it holds 28, as the simulation's calendar
+// then has no such day.
+TEST_F(TermRun, GaugesPairTheLeapDayOnlyWhereFebruaryHoldsIt) {
+    write_text(tree_.root / "gauges.csv", "id,column,row\nG,2,3\n");
+    write_text(tree_.root / "observed.csv", "date,G\n2020-02-27,1\n2020-02-28,2\n2020-02-29,5\n");
+    const std::vector<std::string> arguments = {
+        "gauges", "--gauges", "../gauges.csv", "--observed", "../observed.csv",
+        "--from", "2020-02",  "--to",          "2020-02"};
+    const auto simulated = [](const std::vector<float>& values, int day) {
+        char text[32];
+        const float value =
+            values[static_cast<std::size_t>(day - 1) * NCOLS * NROWS + 2 * NCOLS + 1];
+        return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+    };
+    for (const int grids : {29, 28}) {
+        const std::vector<float> values = month_values(3, grids);
+        write_text(tree_.output / month_file(MONTHS[3]), encode_values(values));
+        std::filesystem::remove_all(tree_.output / "gauges");
+        const ProcessResult result = run_program_with(DISCHARGE_TERM_PATH, arguments, tree_.output);
+        ASSERT_EQ(result.status, 0) << result.errors;
+        const std::string csv = read_text(tree_.output / "gauges" / "G.csv");
+        std::string tail = "2020-02-27," + simulated(values, 27) + ",1\n2020-02-28," +
+                           simulated(values, 28) + ",2\n";
+        if (grids == 29) {
+            tail.append("2020-02-29,").append(simulated(values, 29)).append(",5\n");
+        }
+        EXPECT_TRUE(csv.ends_with(tail)) << grids << " grids:\n" << csv;
+        EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + grids);
+        const std::string metrics = read_text(tree_.output / "gauges" / "metrics.csv");
+        EXPECT_NE(metrics.find("\nG,2,3," + std::to_string(grids - 26) + ","), std::string::npos)
+            << metrics;
+    }
 }

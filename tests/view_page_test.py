@@ -4,7 +4,8 @@ Debian's Chromium, headless, driven by Selenium through chromedriver. Each
 test writes a run, runs discharge_term on it and reads the page as a user
 sees it: the map's pixels against the images, what a colour is said to
 stand for, a day without data, a page whose data are missing, the address,
-the keys, playback, the CSV saved, and the memory over a long term.
+the keys, playback, the CSV saved, the memory over a long term, the gauges
+marked with their observations, and the page of the gauges' hydrographs.
 
     view_page_test.py DISCHARGE_TERM MAKE_SAMPLE_RUN
 
@@ -366,6 +367,90 @@ class ViewPage(unittest.TestCase):
             # images' masked ring, black.
             colours = [line[i:i + 3] for i in range(8, len(line) - 8, 4)]
             self.assertEqual([c for c in colours if c != red], [])
+
+    def saved_csv(self, name):
+        saved = os.path.join(self.downloads, name)
+        for _ in range(100):
+            if os.path.exists(saved):
+                break
+            time.sleep(0.05)
+        with open(saved) as f:
+            return f.read()
+
+    def test_gauges_are_marked_and_pinned_with_their_observations(self):
+        run = self.run
+        subprocess.run([MAKE_SAMPLE_RUN, run.root, "--force", "--months",
+                        "201907,201908"], check=True, capture_output=True)
+        run.term("gauges", "--gauges", "../gauges.csv", "--observed", "../observed.csv")
+        run.term("view", "--range", "0,2000", "--gauges", "../gauges.csv", "--observed",
+                 "../observed.csv")
+        self.open("#day=2019-07-12")
+        self.assertEqual(self.text("cells"), "gauge G01: column 46, row 9"
+                         "gauge G02: column 62, row 54")
+        # Each gauge's id beside it on the map, in white letters (edged in
+        # black): the map's colours have no white.
+        x, y = self.cell_point(46, 9)
+        zoom = self.js("return view.zoom")
+        label = self.js("const c = document.getElementById('map').getContext('2d');"
+                        f"return Array.from(c.getImageData({math.ceil(x + zoom / 2 + 4)}, "
+                        f"{math.floor(y - 8)}, 24, 14).data)")
+        colours = {tuple(label[i:i + 3]) for i in range(0, len(label), 4)}
+        self.assertIn((255, 255, 255), colours)
+        # Pinned from the list: the observed line (black) beside the exact
+        # simulated one, and both series in the CSV saved, as `gauges` wrote
+        # them.
+        self.driver.find_elements("css selector", "#cells li")[0].click()
+        self.assertEqual(self.text("chart-title"), "Gauge G01, column 46, row 9: its exact daily "
+                         "discharge (blue) and the observed (black)")
+        chart = self.js("const c = document.getElementById('chart');"
+                        "return Array.from(c.getContext('2d').getImageData(0, 0, c.width, "
+                        "c.height).data)")
+        colours = {tuple(chart[i:i + 3]) for i in range(0, len(chart), 4)}
+        self.assertIn((0x22, 0x22, 0x22), colours)
+        self.assertIn((0x15, 0x65, 0xc0), colours)
+        self.driver.find_element("id", "save").click()
+        saved = self.saved_csv("201907-201908-46-9_view.csv").splitlines()
+        with open(os.path.join(run.output, "gauges", "G01.csv")) as f:
+            written = f.read().splitlines()
+        self.assertEqual(saved[0], "date,discharge (m3 s-1),observed (m3 s-1)")
+        self.assertEqual(written[0], "date,simulated,observed")
+        self.assertEqual(len(saved), 63)
+        # The page gives the simulated values with the six digits of the
+        # series files, `gauges` exactly: the dates and observations are the
+        # same text, the simulated values the same to six digits.
+        for mine, theirs in zip(saved[1:], written[1:]):
+            mine, theirs = mine.split(","), theirs.split(",")
+            self.assertEqual([mine[0], mine[2]], [theirs[0], theirs[2]])
+            self.assertEqual(mine[1] == "", theirs[1] == "", theirs)
+            if mine[1]:
+                self.assertEqual(float(mine[1]), float(f"{float(theirs[1]):.6g}"), theirs)
+
+    def test_the_gauges_page_shows_every_hydrograph_and_its_scores(self):
+        run = self.run
+        subprocess.run([MAKE_SAMPLE_RUN, run.root, "--force", "--months",
+                        "201907,201908,201909"], check=True, capture_output=True)
+        run.term("gauges", "--gauges", "../gauges.csv", "--observed", "../observed.csv",
+                 "--log")
+        self.driver.get("file://" + os.path.join(run.output, "gauges", "index.html"))
+        deadline = time.time() + 30
+        while time.time() < deadline and not self.js(
+                "return Array.from(document.images).every((i) => i.complete)"):
+            time.sleep(0.05)
+        # Both hydrographs drawn from their files, at the size they say.
+        self.assertEqual(self.js("return Array.from(document.images).map((i) => "
+                                 "[i.getAttribute('src'), i.naturalWidth > 0, "
+                                 "i.naturalWidth === i.width])"),
+                         [["G01.svg", True, True], ["G02.svg", True, True]])
+        # The table of scores is metrics.csv's, a row a gauge.
+        with open(os.path.join(run.output, "gauges", "metrics.csv")) as f:
+            metrics = [line.split(",") for line in f.read().splitlines()]
+        rows = self.js("return Array.from(document.querySelectorAll('tbody tr')).map((r) => "
+                       "Array.from(r.cells).map((c) => c.textContent))")
+        self.assertEqual(len(rows), 2)
+        for row, line in zip(rows, metrics[1:]):
+            self.assertEqual(row[:4], line[:4])
+            # NSE, to the four digits the page gives.
+            self.assertAlmostEqual(float(row[4]), float(line[4]), delta=5e-4 * abs(float(line[4])))
 
     def renderer_memory(self):
         """The resident memory of the browser's renderers, in bytes."""
