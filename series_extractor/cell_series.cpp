@@ -27,9 +27,10 @@ namespace {
 // are read in one read with the values between them: a seek and a buffered
 // read fetch a few kilobytes whatever is asked, so for many cells a stretch
 // of the grid read once costs less, and no byte is read twice. A stretch is
-// at most STRETCH_VALUES long, the scratch memory it takes.
+// at most STRETCH_VALUES long (128 KiB, the blocks cat reads in, which stay
+// in the core's cache as they are copied).
 constexpr std::uint64_t GATHER_GAP = 2048;
-constexpr std::uint64_t STRETCH_VALUES = std::uint64_t{1} << 18;
+constexpr std::uint64_t STRETCH_VALUES = std::uint64_t{1} << 15;
 
 // The cells' positions in storage order (each with its index in `cells`).
 using CellOrder = std::vector<std::pair<std::uint64_t, std::size_t>>;
