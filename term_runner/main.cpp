@@ -42,7 +42,8 @@ files ./YYYYMM_dailyDischarge.bin. The months are the simulation term of
 param.dat, narrowed by --from and --to (a selection reaching past the term is
 taken within it). Each month's file must hold exactly the month's daily grids,
 or one more for a leap February; February has 28 days here, as everywhere
-but in netcdf --leap-day.
+but in netcdf --leap-day and gauges (which pairs an observed 29 February with
+the file's 29th grid).
 
 Exit status: 0 when all went well, 1 when a month or an output failed (each
 is named on standard error), 2 for a usage error.)";

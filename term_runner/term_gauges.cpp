@@ -78,23 +78,37 @@ bool gauges_in_grid(const std::vector<Gauge>& gauges, const RunParameters& grid,
     return true;
 }
 
-// The file stems of the gauges; nullopt after naming two ids that give one
-// file name (on a file system that ignores case, as Windows' do).
+// The longest file stem taken: with ".csv" and the temporary name's dot and
+// random suffix (26 bytes in all) it stays well within the 255 bytes of a
+// file name that file systems allow.
+constexpr std::size_t MAX_STEM_BYTES = 200;
+
+// The file stems of the gauges; nullopt after naming an id whose file name
+// would be too long, or two ids that give one file name (on a file system
+// that ignores case, as Windows' do).
 std::optional<std::vector<std::string>> distinct_stems(const std::vector<Gauge>& gauges,
                                                        std::ostream& errors) {
     std::vector<std::string> stems;
     std::map<std::string, std::size_t> seen;
     for (std::size_t i = 0; i < gauges.size(); ++i) {
         stems.push_back(gauge_file_stem(gauges[i].id));
+        if (stems.back().size() > MAX_STEM_BYTES) {
+            errors << "discharge_term: the gauge \"" << gauges[i].id << "\" would be written as a "
+                   << "file name of " << stems.back().size() << " bytes, more than "
+                   << MAX_STEM_BYTES << " (a byte other than A-Z, a-z, 0-9, - and _ takes 3): "
+                   << "give it a shorter id." << std::endl;
+            return std::nullopt;
+        }
         std::string folded = stems.back();
         std::transform(folded.begin(), folded.end(), folded.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         const auto [at, added] = seen.emplace(folded, i);
         if (!added) {
+            const bool same = stems[at->second] == stems.back();
             errors << "discharge_term: the gauges \"" << gauges[at->second].id << "\" and \""
-                   << gauges[i].id << "\" would both be written as " << stems.back()
-                   << ".csv (file names ignore case on some systems): give them other ids."
-                   << std::endl;
+                   << gauges[i].id << "\" would both be written as " << stems.back() << ".csv"
+                   << (same ? "" : " (file names ignore case on some systems)")
+                   << ": give them other ids." << std::endl;
             return std::nullopt;
         }
     }
@@ -363,8 +377,9 @@ std::string gauge_line(const GaugeSeries& gauge) {
     };
     return gauge.id + " (" + std::to_string(gauge.cell.column) + "," +
            std::to_string(gauge.cell.row) + "): " + std::to_string(gauge.scores.days) +
-           " days paired, NSE " + short_text(gauge.scores.nse) + ", KGE " +
-           short_text(gauge.scores.kge) + ", PBIAS " + short_text(gauge.scores.pbias) + " %";
+           (gauge.scores.days == 1 ? " day" : " days") + " paired, NSE " +
+           short_text(gauge.scores.nse) + ", KGE " + short_text(gauge.scores.kge) + ", PBIAS " +
+           short_text(gauge.scores.pbias) + " %";
 }
 
 // Writes every output; false once one failed (the others are still written).

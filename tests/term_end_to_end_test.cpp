@@ -1257,12 +1257,17 @@ TEST_F(TermRun, GaugesAreScoredAndTheirFaultsWriteNothing) {
     EXPECT_NE(metrics.find("\nB/..,5,4,0,,,,,,,,,,,,\n"), std::string::npos) << metrics;
     const struct {
         const char* file;
-        const char* text;
+        std::string text;
         std::string errors;
     } faults[] = {
         {"observed.csv", "date,A<1\n2019-11-31,3\n", "\"2019-11-31\" is not a date (YYYY-MM-DD)"},
         {"gauges.csv", "id,column,row\nA,6,1\n", "Column number is out of range!"},
         {"gauges.csv", "id,column,row\nA,1,1\nA,2,2\n", "is given twice"},
+        {"gauges.csv", "id,column,row\nCON,1,1\n_CON,2,2\n",
+         "\"CON\" and \"_CON\" would both be written as _CON.csv: give them other ids."},
+        {"gauges.csv", "id,column,row\n" + std::string(67, '/') + ",1,1\n",
+         "would be written as a file name of 201 bytes, more than 200 (a byte other than A-Z, "
+         "a-z, 0-9, - and _ takes 3): give it a shorter id."},
     };
     for (const auto& f : faults) {
         std::filesystem::remove_all(tree_.output / "gauges");
