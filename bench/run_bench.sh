@@ -4,18 +4,21 @@
 # discharge_image and against cat, and checks that the outputs match the test
 # build's; discharge_term's PNG images against its PPM ones; and its NetCDF
 # file of a year: writing it, its size, and reading a map and a series back
-# against reading the monthly files; and annotated PNG images and the GIF
-# animation of a month against its plain PNG images.
+# against reading the monthly files; annotated PNG images and the GIF
+# animation of a month against its plain PNG images; and the scores and
+# hydrographs of 1,000 gauges over ten years against reading the months.
 #
 #   bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR]
-#                      [--part month|term|png|netcdf|annotate|all]
+#                      [--part month|term|png|netcdf|annotate|gauges|all]
 #
 # Defaults: a 1200x1000 July, 9 runs of every case, data in build/bench-data
 # (about 6 GB of images are written there; the sparse month takes no space),
 # every part. A 2400x2000 July writes 11 GB of images a run; the term part
 # writes 1.7 GB a run, whatever the size; the PNG part at most 5.6 GB at
 # 1200x1000; the NetCDF part keeps a year of months (1.75 GB at 1200x1000)
-# and writes a third of that a run; the annotate part at most 60 MB a run.
+# and writes a third of that a run; the annotate part at most 60 MB a run;
+# the gauges part keeps ten years of months (17.5 GB at 1200x1000) and
+# writes about 200 MB a run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +33,7 @@ while [ $# -gt 0 ]; do
         --dir) dir=$2; shift 2 ;;
         --part) part=$2; shift 2 ;;
         *) echo "usage: bench/run_bench.sh [--size COLSxROWS] [--runs N] [--dir DIR]" \
-               "[--part month|term|png|netcdf|annotate|all]" >&2
+               "[--part month|term|png|netcdf|annotate|gauges|all]" >&2
            exit 2 ;;
     esac
 done
@@ -572,12 +575,130 @@ annotate_part() {
     rm -rf "$out/image" "$out"/*.gif
 }
 
+# The gauges part: 1,000 gauges at cells spread over the grid, scored over
+# ten years (2010 to 2019, 3,652 days) against an observed file of them all,
+# each writing metrics.csv, a CSV and an SVG a gauge and the page; against
+# its floor, reading the months (cat) and making the same files (cp), and
+# against the same run for one gauge (what reading the observations and the
+# months' files costs without the many cells). Memory: the
+# series themselves are a simulated and an observed value (8 bytes each) a
+# gauge and day.
+gauges_part() {
+    local work=$dir/gauges
+    local first=2010 last=2019 count=1000
+    local months="" year month
+    for ((year = first; year <= last; year++)); do
+        for month in 01 02 03 04 05 06 07 08 09 10 11 12; do
+            months+="${months:+,}$year$month"
+        done
+    done
+    # The months are kept between runs of the benchmark: they take minutes.
+    if [ ! -f "$work/.size-$size" ]; then
+        rm -rf "$work"
+        echo "Writing ten years of $size months (once; kept in $work)..."
+        "$ref/tools/make_sample_run" "$work" --size "$size" --months "$months" >/dev/null
+        touch "$work/.size-$size"
+    fi
+    local out=$work/output
+    local files=("$out"/20*_dailyDischarge.bin)
+    # The gauges on a lattice over the grid, and their observations: each a
+    # number a day, a tenth of them missing.
+    awk -v n="$count" -v c="$ncols" -v r="$nrows" 'BEGIN {
+        print "id,name,column,row"
+        for (i = 0; i < n; i++)
+            printf "G%04d,gauge %d,%d,%d\n", i, i, 1 + (i * 7919) % c, 1 + int(i * r / n)
+    }' >"$work/many_gauges.csv"
+    printf 'id,column,row\nG0000,1,1\n' >"$work/one_gauge.csv"
+    awk -v n="$count" -v first="$first" -v last="$last" 'BEGIN {
+        srand(1)
+        printf "date"
+        for (i = 0; i < n; i++) printf ",G%04d", i
+        printf "\n"
+        split("31 28 31 30 31 30 31 31 30 31 30 31", length_of, " ")
+        for (y = first; y <= last; y++)
+            for (m = 1; m <= 12; m++) {
+                days = length_of[m] + (m == 2 && y % 4 == 0)
+                for (d = 1; d <= days; d++) {
+                    printf "%04d-%02d-%02d", y, m, d
+                    for (i = 0; i < n; i++)
+                        if (rand() < 0.1) printf ","
+                        else printf ",%.3f", 100 * rand()
+                    printf "\n"
+                }
+            }
+    }' >"$work/observed.csv"
+    gauges_run() {
+        rm -rf "$gauges_out"
+        "$bin/term_runner/discharge_term" gauges --gauges "$1" --observed "$gauges_observed" \
+            --output "$gauges_out" 2>/dev/null
+    }
+    gauges_many() { gauges_run "$gauges_dir/many_gauges.csv"; }
+    # The same with the outputs in memory (tmpfs): the run without the cost
+    # of making files on the disk's file system.
+    gauges_many_tmpfs() {
+        rm -rf /dev/shm/gauges_bench
+        "$bin/term_runner/discharge_term" gauges --gauges "$gauges_dir/many_gauges.csv" \
+            --observed "$gauges_observed" --output /dev/shm/gauges_bench 2>/dev/null
+        rm -rf /dev/shm/gauges_bench
+    }
+    gauges_one() { gauges_run "$gauges_dir/one_gauge.csv"; }
+    gauges_out=$work/scores
+    gauges_observed=$work/observed.csv
+    # The floor of the run: reading the months, and making the 2,001 files
+    # of the outputs (a copy of them, made once before).
+    gauges_floor() {
+        cat "$gauges_dir"/output/20*_dailyDischarge.bin >/dev/null
+        rm -rf "$gauges_out" && cp -r "$gauges_dir/scores_kept" "$gauges_out"
+    }
+    gauges_dir=$work
+    export -f gauges_run gauges_many gauges_many_tmpfs gauges_one gauges_floor
+    export bin gauges_out gauges_observed gauges_dir
+    (cd "$out" && gauges_many) && rm -rf "$work/scores_kept" && mv "$gauges_out" "$work/scores_kept"
+    local cases=(
+        "gauges_1000|bash -c gauges_many"
+        "gauges_1000_tmpfs|bash -c gauges_many_tmpfs"
+        "gauges_one|bash -c gauges_one"
+        "gauges_read_floor|cat ${files[*]}"
+        "gauges_floor|bash -c gauges_floor"
+    )
+    echo "Timing $runs rounds of the gauge cases, side by side..."
+    local round i name command
+    for ((round = 1; round <= runs; round++)); do
+        for ((i = 0; i < ${#cases[@]}; i++)); do
+            IFS='|' read -r name command <<<"${cases[(i + round) % ${#cases[@]}]}"
+            rm -rf "$gauges_out"
+            same_start
+            # shellcheck disable=SC2086 # the command is split into its words
+            run_case "$name" "$out" "" $command
+        done
+        printf '  round %d of %d done\n' "$round" "$runs"
+    done
+    local days=3652
+    local series_kb=$((count * days * 16 / 1024))
+    local written
+    written=$(du -sk "$work/scores_kept" | cut -f1)
+    echo
+    echo "$count gauges, $size, $first to $last ($days days, $(cat "${files[@]}" | wc -c) bytes" \
+        "of months, observed.csv $(wc -c <"$work/observed.csv") bytes), $runs runs; seconds"
+    row_header
+    row gauges_1000 gauges_floor 1.2 $((2 * series_kb + 32 * 1024))
+    row gauges_1000_tmpfs gauges_read_floor 1.2 $((2 * series_kb + 32 * 1024))
+    row gauges_one gauges_read_floor "" ""
+    row gauges_read_floor "" "" ""
+    row gauges_floor gauges_read_floor "" ""
+    echo "User and system CPU are medians. Memory limit: twice the series themselves"
+    echo "($count x $days x 16 bytes = $((series_kb / 1024)) MB) + 32 MiB. Written: $((written / 1024)) MB"
+    echo "in $(find "$work/scores_kept" -type f | wc -l) files."
+    rm -rf "$gauges_out" "$work/scores_kept"
+}
+
 case $part in
     month) month_part ;;
     term) term_part ;;
     png) png_part ;;
     netcdf) netcdf_part ;;
     annotate) annotate_part ;;
-    *) month_part; term_part; png_part; netcdf_part; annotate_part ;;
+    gauges) gauges_part ;;
+    *) month_part; term_part; png_part; netcdf_part; annotate_part; gauges_part ;;
 esac
 exit $status
