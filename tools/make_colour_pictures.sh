@@ -9,6 +9,7 @@
 #   docs/real_range_log_viridis_201907_day12.png  the same day, --stretch log --palette viridis
 #                                                 --annotate;
 #   docs/sample_gauge_G01.svg                     the sample outlet gauge's hydrograph;
+#   docs/sample_gauge_G01_log.svg                 the same with `gauges --log`;
 #   docs/sample_201907.gif                        the bundled 120 x 100 sample's July as
 #                                                 `discharge_term animate --scale 2 --stretch log`
 #                                                 (every second day if every day would pass
@@ -66,3 +67,8 @@ echo "Wrote docs/sample_201907.gif ($(wc -c <"$docs/sample_201907.gif") bytes, -
         >/dev/null 2>&1)
 cp "$root/gauges/G01.svg" "$docs/sample_gauge_G01.svg"
 echo "Wrote docs/sample_gauge_G01.svg ($(wc -c <"$docs/sample_gauge_G01.svg") bytes)"
+(cd "$root/sample/output" &&
+    "$term" gauges --gauges ../gauges.csv --observed ../observed.csv --output "$root/gauges_log" \
+        --log >/dev/null 2>&1)
+cp "$root/gauges_log/G01.svg" "$docs/sample_gauge_G01_log.svg"
+echo "Wrote docs/sample_gauge_G01_log.svg ($(wc -c <"$docs/sample_gauge_G01_log.svg") bytes)"
