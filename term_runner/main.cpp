@@ -75,8 +75,11 @@ and the run still ends with status 1.
 const char* const NETCDF_FOOTER = R"(
 Writes the selection into one NetCDF file (CF-1.8): discharge(time, y, x)
 with every value as stored (negative values mean no discharge: _FillValue
--999, valid_min 0), time in days since the first month's first day (calendar
-365_day, or standard with --leap-day), x and y the column and row numbers.
+-999, valid_min 0), time in days since the first month's first day, each
+day at its middle and bounded by its midnights (calendar 365_day, or
+standard with --leap-day), x and y the column and row numbers. With
+--cell-size, discharge(time, lat, lon) on WGS 84 latitudes and longitudes,
+with bounds and a grid mapping, which GDAL and QGIS place.
 Every month must be readable, or no file is written.
 This build writes )";
 
@@ -479,7 +482,7 @@ void add_netcdf(CLI::App& app, Options& options) {
         ->check(checked_by(is_not_empty, "the units, not empty"));
     netcdf
         ->add_option("--cell-size", options.netcdf.cell_size,
-                     "Cell side in degrees: adds the cells' longitudes and latitudes")
+                     "Cell side in degrees: the cells on WGS 84 latitudes and longitudes")
         ->type_name("DEG")
         ->check(checked_by(is_cell_size, "a positive number of degrees"));
     netcdf

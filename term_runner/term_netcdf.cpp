@@ -147,27 +147,56 @@ std::size_t tile_side(std::size_t cells, std::size_t most) {
 // The dimensions and variables of the file.
 struct Layout {
     int time_dim = -1;
-    int y_dim = -1;
-    int x_dim = -1;
+    int y_dim = -1;  // "lat" where the cells are placed, else "y"
+    int x_dim = -1;  // "lon" where the cells are placed, else "x"
+    int bounds_dim = -1;
     int time = -1;
-    int y = -1;
-    int x = -1;
+    int time_bounds = -1;
+    int y = -1;  // the row numbers, where the cells are not placed
+    int x = -1;  // the column numbers, likewise
     int lat = -1;
     int lon = -1;
+    int lat_bounds = -1;
+    int lon_bounds = -1;
+    int crs = -1;
     int discharge = -1;
 };
 
-// The dimensions, and the variables of time and of the column and row
-// numbers.
-bool define_axes(int id, const TermSelection& selection, const NetcdfRequest& request,
+// The geographic system of WGS 84 (EPSG:4326) in the WKT that GDAL reads
+// from crs_wkt and spatial_ref.
+constexpr const char* WGS84_WKT =
+    "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563,"
+    "AUTHORITY[\"EPSG\",\"7030\"]],AUTHORITY[\"EPSG\",\"6326\"]],PRIMEM[\"Greenwich\",0,"
+    "AUTHORITY[\"EPSG\",\"8901\"]],UNIT[\"degree\",0.0174532925199433,AUTHORITY[\"EPSG\","
+    "\"9122\"]],AXIS[\"Latitude\",NORTH],AXIS[\"Longitude\",EAST],AUTHORITY[\"EPSG\",\"4326\"]]";
+
+bool put_double(int id, int variable, const char* name, double value, std::string& reason) {
+    return ok(nc_put_att_double(id, variable, name, NC_DOUBLE, 1, &value), reason);
+}
+
+// The bounds of the coordinate of `dim`: two values each.
+bool define_bounds(int id, int dim, const char* name, const Layout& layout, int& variable,
+                   std::string& reason) {
+    const int dims[] = {dim, layout.bounds_dim};
+    return ok(nc_def_var(id, name, NC_DOUBLE, 2, dims, &variable), reason);
+}
+
+// The dimensions, and the variables of time (each day's value its middle,
+// its bounds the day's two midnights, as the values are daily means).
+bool define_time(int id, const TermSelection& selection, const NetcdfRequest& request,
                  std::size_t days, Layout& layout, std::string& reason) {
     const RunParameters& grid = selection.parameters;
     const bool located = request.cell_size.has_value();
     // Every value is written, so nothing is filled first.
     return ok(nc_set_fill(id, NC_NOFILL, nullptr), reason) &&
            ok(nc_def_dim(id, "time", COMPRESSED ? days : NC_UNLIMITED, &layout.time_dim), reason) &&
-           ok(nc_def_dim(id, "y", static_cast<std::size_t>(grid.nrows), &layout.y_dim), reason) &&
-           ok(nc_def_dim(id, "x", static_cast<std::size_t>(grid.ncols), &layout.x_dim), reason) &&
+           ok(nc_def_dim(id, located ? "lat" : "y", static_cast<std::size_t>(grid.nrows),
+                         &layout.y_dim),
+              reason) &&
+           ok(nc_def_dim(id, located ? "lon" : "x", static_cast<std::size_t>(grid.ncols),
+                         &layout.x_dim),
+              reason) &&
+           ok(nc_def_dim(id, "bnds", 2, &layout.bounds_dim), reason) &&
            ok(nc_def_var(id, "time", NC_DOUBLE, 1, &layout.time_dim, &layout.time), reason) &&
            put_text(id, layout.time, "standard_name", "time", reason) &&
            put_text(id, layout.time, "long_name", "time", reason) &&
@@ -176,28 +205,54 @@ bool define_axes(int id, const TermSelection& selection, const NetcdfRequest& re
            put_text(id, layout.time, "calendar", request.leap_day ? "standard" : "365_day",
                     reason) &&
            put_text(id, layout.time, "axis", "T", reason) &&
-           ok(nc_def_var(id, "y", NC_INT, 1, &layout.y_dim, &layout.y), reason) &&
+           put_text(id, layout.time, "bounds", "time_bnds", reason) &&
+           define_bounds(id, layout.time_dim, "time_bnds", layout, layout.time_bounds, reason);
+}
+
+// The coordinates of a grid whose cells are not placed: the column and row
+// numbers. (Placed, the cells' latitudes and longitudes are the
+// coordinates; a column's number is its index from 1, as the docs say:
+// numbers beside them would be data to CDO, which sums every variable.)
+bool define_numbers(int id, Layout& layout, std::string& reason) {
+    return ok(nc_def_var(id, "y", NC_INT, 1, &layout.y_dim, &layout.y), reason) &&
            put_text(id, layout.y, "long_name", "row number, 1 in the south", reason) &&
            put_text(id, layout.y, "units", "1", reason) &&
+           put_text(id, layout.y, "axis", "Y", reason) &&
            ok(nc_def_var(id, "x", NC_INT, 1, &layout.x_dim, &layout.x), reason) &&
            put_text(id, layout.x, "long_name", "column number, 1 in the west", reason) &&
            put_text(id, layout.x, "units", "1", reason) &&
-           (located || (put_text(id, layout.y, "axis", "Y", reason) &&
-                        put_text(id, layout.x, "axis", "X", reason)));
+           put_text(id, layout.x, "axis", "X", reason);
 }
 
-// The latitudes and longitudes of the cell centres, given the cell size.
+// One of the latitude and longitude coordinates of the cell centres, with
+// its bounds, the cells' edges.
+bool define_degrees(int id, int dim, const char* name, const char* bounds, const char* standard,
+                    const char* units, const char* axis, const Layout& layout, int& variable,
+                    int& bounds_variable, std::string& reason) {
+    return ok(nc_def_var(id, name, NC_DOUBLE, 1, &dim, &variable), reason) &&
+           put_text(id, variable, "standard_name", standard, reason) &&
+           put_text(id, variable, "long_name", std::string(standard) + " of the cell centre",
+                    reason) &&
+           put_text(id, variable, "units", units, reason) &&
+           put_text(id, variable, "axis", axis, reason) &&
+           put_text(id, variable, "bounds", bounds, reason) &&
+           define_bounds(id, dim, bounds, layout, bounds_variable, reason);
+}
+
+// The cells placed on the globe: latitudes and longitudes with their bounds,
+// and the grid mapping of WGS 84, as CF gives it and GDAL reads it.
 bool define_location(int id, Layout& layout, std::string& reason) {
-    return ok(nc_def_var(id, "lat", NC_DOUBLE, 1, &layout.y_dim, &layout.lat), reason) &&
-           put_text(id, layout.lat, "standard_name", "latitude", reason) &&
-           put_text(id, layout.lat, "long_name", "latitude of the cell centre", reason) &&
-           put_text(id, layout.lat, "units", "degrees_north", reason) &&
-           put_text(id, layout.lat, "axis", "Y", reason) &&
-           ok(nc_def_var(id, "lon", NC_DOUBLE, 1, &layout.x_dim, &layout.lon), reason) &&
-           put_text(id, layout.lon, "standard_name", "longitude", reason) &&
-           put_text(id, layout.lon, "long_name", "longitude of the cell centre", reason) &&
-           put_text(id, layout.lon, "units", "degrees_east", reason) &&
-           put_text(id, layout.lon, "axis", "X", reason);
+    return define_degrees(id, layout.y_dim, "lat", "lat_bnds", "latitude", "degrees_north", "Y",
+                          layout, layout.lat, layout.lat_bounds, reason) &&
+           define_degrees(id, layout.x_dim, "lon", "lon_bnds", "longitude", "degrees_east", "X",
+                          layout, layout.lon, layout.lon_bounds, reason) &&
+           ok(nc_def_var(id, "crs", NC_INT, 0, nullptr, &layout.crs), reason) &&
+           put_text(id, layout.crs, "grid_mapping_name", "latitude_longitude", reason) &&
+           put_double(id, layout.crs, "semi_major_axis", 6378137.0, reason) &&
+           put_double(id, layout.crs, "inverse_flattening", 298.257223563, reason) &&
+           put_double(id, layout.crs, "longitude_of_prime_meridian", 0.0, reason) &&
+           put_text(id, layout.crs, "crs_wkt", WGS84_WKT, reason) &&
+           put_text(id, layout.crs, "spatial_ref", WGS84_WKT, reason);
 }
 
 // The discharge, its attributes and, in NetCDF-4, its chunks and deflate.
@@ -219,7 +274,7 @@ bool define_discharge(int id, const RunParameters& grid, const NetcdfRequest& re
         !ok(nc_put_att_float(id, variable, "valid_min", NC_FLOAT, 1, &valid_min), reason) ||
         !put_text(id, variable, "comment",
                   "Negative values mean no discharge; they are kept as stored.", reason) ||
-        (request.cell_size && !put_text(id, variable, "coordinates", "lat lon", reason))) {
+        (request.cell_size && !put_text(id, variable, "grid_mapping", "crs", reason))) {
         return false;
     }
     if (!COMPRESSED) {
@@ -255,52 +310,71 @@ bool define_globals(int id, const TermSelection& selection, const NetcdfRequest&
            put_text(id, NC_GLOBAL, "history", utc_now() + ": " + request.command_line, reason);
 }
 
-// Writes the coordinates: the days, the column and row numbers and, given
-// the cell size, the cells' latitudes and longitudes.
+// Writes the days, the middle of each, and their bounds.
+bool write_times(int id, std::size_t days, const Layout& layout, std::string& reason) {
+    std::vector<double> times(days);
+    std::vector<double> bounds(2 * days);
+    for (std::size_t day = 0; day < days; ++day) {
+        times[day] = static_cast<double>(day) + 0.5;
+        bounds[2 * day] = static_cast<double>(day);
+        bounds[2 * day + 1] = static_cast<double>(day + 1);
+    }
+    // By start and count: in the classic format time is the record
+    // dimension, which has no records yet, so that writing the whole
+    // variable would write none.
+    const std::size_t start[] = {0, 0};
+    const std::size_t count[] = {days, 2};
+    return ok(nc_put_vara_double(id, layout.time, start, count, times.data()), reason) &&
+           ok(nc_put_vara_double(id, layout.time_bounds, start, count, bounds.data()), reason);
+}
+
+// Writes a side's cell centres from `first_edge`, `size` apart, and their
+// edges as bounds.
+bool write_degrees(int id, int variable, int bounds_variable, double first_edge, double size,
+                   std::size_t cells, std::string& reason) {
+    std::vector<double> centres(cells);
+    std::vector<double> edges(2 * cells);
+    for (std::size_t i = 0; i < cells; ++i) {
+        centres[i] = first_edge + (static_cast<double>(i) + 0.5) * size;
+        edges[2 * i] = first_edge + static_cast<double>(i) * size;
+        edges[2 * i + 1] = first_edge + static_cast<double>(i + 1) * size;
+    }
+    return ok(nc_put_var_double(id, variable, centres.data()), reason) &&
+           ok(nc_put_var_double(id, bounds_variable, edges.data()), reason);
+}
+
+// Writes the coordinates: the days, and the cells' latitudes and longitudes
+// or, where they are not placed, their row and column numbers.
 bool write_coordinates(int id, const TermSelection& selection, const NetcdfRequest& request,
                        std::size_t days, const Layout& layout, std::string& reason) {
     const RunParameters& grid = selection.parameters;
     const std::size_t ncols = static_cast<std::size_t>(grid.ncols);
     const std::size_t nrows = static_cast<std::size_t>(grid.nrows);
+    if (!write_times(id, days, layout, reason)) {
+        return false;
+    }
+    if (request.cell_size) {
+        const double size = *request.cell_size;
+        return write_degrees(id, layout.lat, layout.lat_bounds, grid.southwest_latitude, size,
+                             nrows, reason) &&
+               write_degrees(id, layout.lon, layout.lon_bounds, grid.southwest_longitude, size,
+                             ncols, reason);
+    }
     std::vector<int> numbers(std::max(ncols, nrows));
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         numbers[i] = static_cast<int>(i + 1);
     }
-    std::vector<double> times(days);
-    for (std::size_t day = 0; day < days; ++day) {
-        times[day] = static_cast<double>(day);
-    }
-    // The times by start and count: in the classic format time is the
-    // record dimension, which has no records yet, so that writing the whole
-    // variable would write none.
-    const std::size_t time_start = 0;
-    if (!ok(nc_put_var_int(id, layout.y, numbers.data()), reason) ||
-        !ok(nc_put_var_int(id, layout.x, numbers.data()), reason) ||
-        !ok(nc_put_vara_double(id, layout.time, &time_start, &days, times.data()), reason)) {
-        return false;
-    }
-    if (!request.cell_size) {
-        return true;
-    }
-    const double size = *request.cell_size;
-    std::vector<double> lats(nrows);
-    std::vector<double> lons(ncols);
-    for (std::size_t row = 0; row < nrows; ++row) {
-        lats[row] = grid.southwest_latitude + (static_cast<double>(row) + 0.5) * size;
-    }
-    for (std::size_t column = 0; column < ncols; ++column) {
-        lons[column] = grid.southwest_longitude + (static_cast<double>(column) + 0.5) * size;
-    }
-    return ok(nc_put_var_double(id, layout.lat, lats.data()), reason) &&
-           ok(nc_put_var_double(id, layout.lon, lons.data()), reason);
+    return ok(nc_put_var_int(id, layout.y, numbers.data()), reason) &&
+           ok(nc_put_var_int(id, layout.x, numbers.data()), reason);
 }
 
 // Defines the dimensions, variables and attributes and writes the
 // coordinates.
 bool define(int id, const TermSelection& selection, const NetcdfRequest& request, std::size_t days,
             Layout& layout, std::string& reason) {
-    return define_axes(id, selection, request, days, layout, reason) &&
-           (!request.cell_size || define_location(id, layout, reason)) &&
+    return define_time(id, selection, request, days, layout, reason) &&
+           (request.cell_size ? define_location(id, layout, reason)
+                              : define_numbers(id, layout, reason)) &&
            define_discharge(id, selection.parameters, request, days, layout, reason) &&
            define_globals(id, selection, request, reason) && ok(nc_enddef(id), reason) &&
            write_coordinates(id, selection, request, days, layout, reason);

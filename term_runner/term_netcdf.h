@@ -1,8 +1,10 @@
 // The term as one NetCDF file, in the field's own conventions (CF 1.8):
 // discharge(time, y, x) holding every stored value exactly, with the time
-// axis, the grid's column and row numbers and, given the cell size, the
-// longitudes and latitudes of the cell centres, so that xarray, CDO, NCO,
-// ncview, Panoply, QGIS and GDAL read it as it is.
+// axis (each day's middle, bounded by its midnights) and the grid's column
+// and row numbers or, given the cell size, discharge(time, lat, lon) on the
+// latitudes and longitudes of the cell centres with their bounds and the
+// grid mapping of WGS 84, so that xarray, CDO, NCO, ncview, Panoply, QGIS
+// and GDAL read and place it as it is.
 #ifndef DISCHARGE_TERM_RUNNER_TERM_NETCDF_H
 #define DISCHARGE_TERM_RUNNER_TERM_NETCDF_H
 
@@ -21,7 +23,7 @@ extern const char* const NETCDF_FORMAT;
 struct NetcdfRequest {
     bool leap_day = false;            // the standard calendar, 29 February read from the files
     std::string units = "m3 s-1";     // of the discharge
-    std::optional<double> cell_size;  // degrees: longitudes and latitudes of the cells
+    std::optional<double> cell_size;  // degrees: the cells placed on WGS 84 latitudes, longitudes
     std::string output;               // the file; empty for ./YYYYMM-YYYYMM_discharge.nc
     std::string command_line;         // for the file's history
 };
