@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # discharge_term netcdf on the sample run, checked by the field's own tools:
 # ncdump for the structure, CDO for the calendar, the grid, the time steps
-# and the maximum (against discharge_term range), and Python's netCDF4 for
-# every value, bit for bit, against the monthly files. With --leap-day the
-# leap February's 29th grid is in, and a February of 28 grids is refused.
+# and the maximum (against discharge_term range), Python's netCDF4 for
+# every value, bit for bit, against the monthly files and for the days and
+# their bounds, GDAL for the placement of the cells (and of a day taken out
+# as a GeoTIFF), where it is installed, and xarray for the dates, where it
+# is. With --leap-day the leap February's 29th grid is in, and a February of
+# 28 grids is refused.
 # A library with NetCDF-4 writes that format, one without it (the cross
 # builds') the classic format with 64-bit offsets, time its record dimension.
 #
@@ -47,13 +50,20 @@ case "$(ncdump -k "$file")" in
     *) fail "ncdump -k: $(ncdump -k "$file")" ;;
 esac
 [ "$(ncdump -k leap.nc)" = "$(ncdump -k "$file")" ] || fail "leap.nc: another format"
-for line in "$time_line" 'y = 100 ;' 'x = 120 ;' 'float discharge(time, y, x) ;' \
+for line in "$time_line" 'lat = 100 ;' 'lon = 120 ;' 'float discharge(time, lat, lon) ;' \
     'discharge:_FillValue = -999.f ;' 'discharge:units = "m3 s-1" ;' \
     'discharge:standard_name = "water_volume_transport_in_river_channel" ;' \
     'discharge:cell_methods = "time: mean" ;' 'time:calendar = "365_day" ;' \
-    'time:units = "days since 2019-07-01 00:00:00" ;' 'lon:units = "degrees_east" ;' \
+    'time:units = "days since 2019-07-01 00:00:00" ;' 'time:bounds = "time_bnds" ;' \
+    'double time_bnds(time, bnds) ;' 'double lon(lon) ;' 'lon:units = "degrees_east" ;' \
+    'lat:bounds = "lat_bnds" ;' 'double lat_bnds(lat, bnds) ;' \
+    'crs:grid_mapping_name = "latitude_longitude" ;' 'discharge:grid_mapping = "crs" ;' \
     ':Conventions = "CF-1.8" ;'; do
     grep -qF "$line" <<<"$header" || fail "ncdump -h lacks: $line"
+done
+# Without --cell-size the grid is of column and row numbers.
+for line in 'y = 100 ;' 'x = 120 ;' 'float discharge(time, y, x) ;' 'y:axis = "Y" ;'; do
+    grep -qF "$line" <(ncdump -h leap.nc) || fail "leap.nc: ncdump -h lacks: $line"
 done
 grep -qF 'time:calendar = "standard" ;' <(ncdump -h leap.nc) || fail "leap.nc: not the standard calendar"
 grep -qF 'discharge:units = "m3/s" ;' <(ncdump -h leap.nc) || fail "leap.nc: not the units given"
@@ -83,9 +93,56 @@ for path, leap in ((sys.argv[1], False), (sys.argv[2], True)):
     written = dataset["discharge"][:]
     assert written.shape == stored.shape, (written.shape, stored.shape)
     assert numpy.array_equal(written.view(numpy.uint32), stored.view(numpy.uint32)), path
-    # Day by day from 0: in the classic format time is the record dimension.
-    assert numpy.array_equal(dataset["time"][:], numpy.arange(len(stored))), path
+    # Each day at its middle, bounded by its midnights (in the classic format
+    # time is the record dimension).
+    steps = numpy.arange(len(stored))
+    assert numpy.array_equal(dataset["time"][:], steps + 0.5), path
+    assert numpy.array_equal(dataset["time_bnds"][:], numpy.stack([steps, steps + 1], 1)), path
 PY
+# GDAL places the file: WGS 84, the corner of param.dat (135.5, 34.25; 100
+# rows of 0.25 degrees up to 59.25), north up; a day taken out as a GeoTIFF
+# keeps the placement, and its pixels are the day's grid, north row first.
+if command -v gdalinfo >/dev/null; then
+    info=$(gdalinfo "NETCDF:$file:discharge" 2>&1)
+    for line in 'GEOGCRS["WGS 84",' 'ID["EPSG",4326]' 'Origin = (135.500000000000000,59.250000000000000)' \
+        'Pixel Size = (0.250000000000000,-0.250000000000000)' 'Size is 120, 100'; do
+        grep -qF "$line" <<<"$info" || fail "gdalinfo lacks: $line"
+    done
+    gdal_translate -q -b 12 "NETCDF:$file:discharge" day12.tif
+    info=$(gdalinfo day12.tif 2>&1)
+    for line in 'ID["EPSG",4326]' 'Origin = (135.500000000000000,59.250000000000000)' \
+        'Pixel Size = (0.250000000000000,-0.250000000000000)' 'Upper Left  ( 135.5000000,  59.2500000)' \
+        'Lower Right ( 165.5000000,  34.2500000)'; do
+        grep -qF "$line" <<<"$info" || fail "gdalinfo of the GeoTIFF lacks: $line"
+    done
+    gdal_translate -q -of EHdr day12.tif day12.bil
+    /usr/bin/python3 - <<'PY' || fail "the GeoTIFF's pixels are not day 12's grid"
+import numpy
+day = numpy.fromfile("201907_dailyDischarge.bin", dtype="<f4").reshape(-1, 100, 120)[11]
+header = dict(line.split() for line in open("day12.hdr"))
+order = "<" if header.get("BYTEORDER", "I") == "I" else ">"
+pixels = numpy.fromfile("day12.bil", dtype=order + "f4").reshape(100, 120)
+assert numpy.array_equal(pixels.view(numpy.uint32), day[::-1].view(numpy.uint32))
+PY
+    echo "netcdf: GDAL places the file and a day's GeoTIFF"
+else
+    echo "netcdf: GDAL (Debian's gdal-bin) is not installed: its checks are skipped"
+fi
+# xarray, with cftime for the 365-day calendar, reads the days and their bounds.
+if /usr/bin/python3 -c 'import xarray, cftime' 2>/dev/null; then
+    /usr/bin/python3 - "$file" <<'PY' || fail "xarray reads the times wrong"
+import sys, cftime, xarray
+data = xarray.open_dataset(sys.argv[1])
+assert data.time.values[0] == cftime.DatetimeNoLeap(2019, 7, 1, 12), data.time.values[0]
+assert list(data.time_bnds.values[-1]) == [cftime.DatetimeNoLeap(2020, 2, 28),
+                                          cftime.DatetimeNoLeap(2020, 3, 1)], data.time_bnds.values[-1]
+assert data.discharge.sel(time="2019-07-12").shape == (1, 100, 120)
+assert float(data.lat[0]) == 34.375 and float(data.lon[-1]) == 165.375
+PY
+    echo "netcdf: xarray reads the days, their bounds and the cells' centres"
+else
+    echo "netcdf: xarray (Debian's python3-xarray) is not installed: its check is skipped"
+fi
 # The history holds the command line as a shell reads it back.
 run "$term" netcdf --from 2019-07 --to 2019-07 --units "m3 s-1" --output quoted.nc 2>/dev/null
 grep -qF " netcdf --from 2019-07 --to 2019-07 --units \\'m3 s-1\\' --output quoted.nc\" ;" \

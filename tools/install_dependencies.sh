@@ -77,6 +77,10 @@ if [ "$tier" != build ]; then
     need tesseract tesseract-ocr
     # The gauges' hydrographs and page checked as XML and HTML.
     need xmllint libxml2-utils
+    # The NetCDF file as GIS tools place it (GDAL) and as xarray reads its
+    # times (with cftime for the 365-day calendar).
+    need gdalinfo gdal-bin
+    need '/usr/lib/python3/dist-packages/xarray' python3-xarray
 fi
 
 if [ "$tier" = ci ]; then
