@@ -153,6 +153,9 @@ bool is_scale(const std::string& text) {
            !text.empty() && std::stoul(text) >= IMAGE_SCALE_MIN &&
            std::stoul(text) <= IMAGE_SCALE_MAX;
 }
+bool is_significant_digits(const std::string& text) {
+    return text.size() == 1 && text[0] >= '1' && text[0] <= '7';
+}
 bool is_cell_size(const std::string& text) {
     double degrees = 0.0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), degrees);
@@ -485,6 +488,11 @@ void add_netcdf(CLI::App& app, Options& options) {
                      "Cell side in degrees: the cells on WGS 84 latitudes and longitudes")
         ->type_name("DEG")
         ->check(checked_by(is_cell_size, "a positive number of degrees"));
+    netcdf
+        ->add_option("--significant-digits", options.netcdf.significant_digits,
+                     "Keep N significant digits, 1 to 7, for a smaller file (lossy)")
+        ->type_name("N")
+        ->check(checked_by(is_significant_digits, "a whole number of digits from 1 to 7"));
     netcdf
         ->add_option("--output", options.netcdf.output,
                      "The file (default ./YYYYMM-YYYYMM_discharge.nc)")

@@ -36,8 +36,9 @@ namespace {
 constexpr float NO_DISCHARGE = -999.0F;
 
 #if NC_HAS_NC4
-// NetCDF-4 (HDF5), deflated after the shuffle filter, which puts the bytes
-// of equal significance of neighbouring values together.
+// NetCDF-4 (HDF5), deflated; quantized values after the shuffle filter,
+// which puts the bytes of equal significance of neighbouring values
+// together, so that their zeroed low bytes deflate as runs.
 constexpr bool COMPRESSED = true;
 #else
 // A library without NetCDF-4 (the Windows builds): the classic format with
@@ -45,6 +46,14 @@ constexpr bool COMPRESSED = true;
 // has no size limit but the disk's: a record, one day's grid, may take up to
 // 4 GiB.
 constexpr bool COMPRESSED = false;
+#endif
+
+// Whether values can be quantized to significant digits: netCDF-C (4.9 on)
+// does it in NetCDF-4 files only.
+#if NC_HAS_NC4 && defined(NC_HAS_QUANTIZE) && NC_HAS_QUANTIZE
+constexpr bool QUANTIZES = true;
+#else
+constexpr bool QUANTIZES = false;
 #endif
 
 // Chunks of this many days of the grid, in tiles of about this many cells a
@@ -58,7 +67,9 @@ constexpr bool COMPRESSED = false;
 constexpr std::size_t CHUNK_DAYS = 4;
 constexpr std::size_t CHUNK_SIDE = 100;
 // Level 1: level 3 made the year's file 6% smaller and took 40% longer to
-// write; without deflate it is as large as the months.
+// write; without deflate it is as large as the months. Shuffled, two months
+// of 1200 x 1000 took 1.6% more (118.0 MB, against 116.1 MB), but quantized
+// to 3 digits 17% less (64.5 MB, against 77.7 MB), to 5 digits 4% less.
 constexpr int DEFLATE_LEVEL = 1;
 
 // How many days the writer gathers before it writes them: a time chunk, or
@@ -286,8 +297,22 @@ bool define_discharge(int id, const RunParameters& grid, const NetcdfRequest& re
     // Whole chunks are written at once, so no chunk needs to wait in a
     // cache: one chunk's room is left for what reading back may want.
     const std::size_t cache = chunks[0] * chunks[1] * chunks[2] * sizeof(float);
+    // Granular BitRound keeps the bits that the digits asked for need, value
+    // by value, and zeroes the rest, which deflate then takes away: of the
+    // library's methods the one that keeps decimal digits with the fewest
+    // bits (BitRound counts bits, BitGroom keeps more than it needs).
+    // Values equal to _FillValue are kept as they are.
+#if NC_HAS_NC4 && defined(NC_HAS_QUANTIZE) && NC_HAS_QUANTIZE
+    if (request.significant_digits &&
+        !ok(nc_def_var_quantize(id, variable, NC_QUANTIZE_GRANULARBR, *request.significant_digits),
+            reason)) {
+        return false;
+    }
+#endif
     return ok(nc_def_var_chunking(id, variable, NC_CHUNKED, chunks), reason) &&
-           ok(nc_def_var_deflate(id, variable, 1, 1, DEFLATE_LEVEL), reason) &&
+           ok(nc_def_var_deflate(id, variable, request.significant_digits ? 1 : 0, 1,
+                                 DEFLATE_LEVEL),
+              reason) &&
            ok(nc_set_var_chunk_cache(id, variable, cache, 1009, 1.0F), reason);
 }
 
@@ -606,6 +631,12 @@ NetcdfEnd run_term_netcdf(const std::string& from, const std::string& to,
     }
     if (request.cell_size &&
         !cells_on_the_globe(selection->parameters, *request.cell_size, errors)) {
+        return {2, false};
+    }
+    if (request.significant_digits && !QUANTIZES) {
+        errors << "discharge_term: --significant-digits needs NetCDF-4, which this build does not "
+                  "write (it writes "
+               << NETCDF_FORMAT << ")." << std::endl;
         return {2, false};
     }
     const std::string output = request.output.empty() ? netcdf_file_name(selection->months.front(),

@@ -24,8 +24,11 @@ struct NetcdfRequest {
     bool leap_day = false;            // the standard calendar, 29 February read from the files
     std::string units = "m3 s-1";     // of the discharge
     std::optional<double> cell_size;  // degrees: the cells placed on WGS 84 latitudes, longitudes
-    std::string output;               // the file; empty for ./YYYYMM-YYYYMM_discharge.nc
-    std::string command_line;         // for the file's history
+    // Significant decimal digits kept of each value (granular BitRound), for
+    // a file that deflates far better; all the float's bits where none.
+    std::optional<int> significant_digits;
+    std::string output;        // the file; empty for ./YYYYMM-YYYYMM_discharge.nc
+    std::string command_line;  // for the file's history
 };
 
 // How a netcdf run ended: its exit status, and whether the process must end

@@ -143,6 +143,34 @@ PY
 else
     echo "netcdf: xarray (Debian's python3-xarray) is not installed: its check is skipped"
 fi
+# Three significant digits: every value within half a unit of its third
+# digit, no discharge kept as stored, and a smaller file; a build that
+# writes the classic format refuses the option.
+status=0
+run "$term" netcdf --significant-digits 3 --output digits.nc 2>errors || status=$?
+if [ "$(ncdump -k "$file")" = netCDF-4 ]; then
+    [ $status -eq 0 ] || fail "--significant-digits 3 ended with status $status: $(cat errors)"
+    grep -qF 'discharge:_QuantizeGranularBitRoundNumberOfSignificantDigits = 3 ;' <(ncdump -h digits.nc) ||
+        fail "digits.nc: no quantize attribute"
+    [ "$(wc -c <digits.nc)" -lt "$(wc -c <"$file")" ] || fail "digits.nc is not smaller"
+    /usr/bin/python3 - <<'PY' || fail "digits.nc: values beyond three digits"
+import glob, numpy, netCDF4
+days = {1: 31, 2: 28, 7: 31, 8: 31, 9: 30, 10: 31, 11: 30, 12: 31}
+stored = numpy.concatenate([numpy.fromfile(name, dtype="<f4").reshape(-1, 100, 120)[: days[int(name[4:6])]]
+                            for name in sorted(glob.glob("*_dailyDischarge.bin"))])
+dataset = netCDF4.Dataset("digits.nc")
+dataset.set_auto_mask(False)
+written = dataset["discharge"][:]
+positive = stored > 0
+unit = 10.0 ** (numpy.floor(numpy.log10(stored[positive].astype(float))) - 2)
+assert (numpy.abs(written[positive].astype(float) - stored[positive]) <= unit / 2).all()
+assert numpy.array_equal(written[~positive], stored[~positive])
+PY
+    echo "netcdf: three significant digits kept, no discharge as stored, a smaller file"
+else
+    [ $status -eq 2 ] && grep -q '^discharge_term: --significant-digits needs NetCDF-4' errors ||
+        fail "the classic format took --significant-digits: status $status, $(cat errors)"
+fi
 # The history holds the command line as a shell reads it back.
 run "$term" netcdf --from 2019-07 --to 2019-07 --units "m3 s-1" --output quoted.nc 2>/dev/null
 grep -qF " netcdf --from 2019-07 --to 2019-07 --units \\'m3 s-1\\' --output quoted.nc\" ;" \
