@@ -60,8 +60,8 @@ std::optional<Date> parse_date(std::string_view text);
 // The observations of OBSERVED.csv: for each id of its header, the value of
 // each date (missing days absent, or NaN where the file says so).
 struct Observations {
-    std::vector<std::string> ids;                   // of the header, in order
-    std::map<Date, std::vector<double>> values;     // per date, one per id; NaN for missing
+    std::vector<std::string> ids;                // of the header, in order
+    std::map<Date, std::vector<double>> values;  // per date, one per id; NaN for missing
 };
 
 // The observations of OBSERVED.csv's text; nullopt with `error` set for a

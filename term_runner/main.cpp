@@ -218,6 +218,7 @@ struct Options {
     std::string legend_file;
     NetcdfRequest netcdf;
     bool annotate = false;
+    std::optional<double> frame_cell_size;  // images --cell-size
     AnimateRequest animate;
     GaugesRequest gauges;
 };
@@ -256,10 +257,11 @@ std::vector<GridCell> cells_of(const Options& options) {
 Ending run(const CLI::App& app, const Options& options) {
     if (app.got_subcommand("images")) {
         const ImagesRequest request{
-            range_of(options),   options.jobs,
-            options.force,       options.format == "png" ? ImageFormat::png : ImageFormat::ppm,
-            options.scale,       !options.no_space_check,
-            palette_of(options), options.annotate ? std::optional(options.units) : std::nullopt};
+            range_of(options),      options.jobs,
+            options.force,          options.format == "png" ? ImageFormat::png : ImageFormat::ppm,
+            options.scale,          !options.no_space_check,
+            palette_of(options),    options.annotate ? std::optional(options.units) : std::nullopt,
+            options.frame_cell_size};
         return {run_term_images(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("view")) {
@@ -374,6 +376,12 @@ void add_images(CLI::App& app, Options& options) {
         ->type_name("TEXT")
         ->check(checked_by(is_units, "the units: not empty, on one line"))
         ->needs(annotate);
+    images
+        ->add_option("--cell-size", options.frame_cell_size,
+                     "Cell side in degrees: PNG frames placed on WGS 84 for GIS tools (world "
+                     "files)")
+        ->type_name("DEG")
+        ->check(checked_by(is_cell_size, "a positive number of degrees"));
     images->add_flag("--no-space-check", options.no_space_check,
                      "Draw even where the disk may not hold the images");
 }

@@ -23,6 +23,10 @@ MonthOutputNames month_output_names(YearMonth month, ImageFormat format) {
         // discharge_image's name, with the format's extension.
         std::string name = image_file_name(month.year, month.month, day);
         names.images.push_back(name.replace(name.size() - 3, 3, format_name(format)));
+        if (format == ImageFormat::png) {
+            names.world_files.push_back(name.substr(0, name.size() - 3) + "pgw");
+            names.aux_files.push_back(name + ".aux.xml");
+        }
     }
     names.legend = folder + "legend_" + label + "." + format_name(format);
     names.record = folder + label + "_range.txt";
@@ -34,8 +38,8 @@ bool is_output_of(YearMonth month, const std::string& name) {
     const std::string path = std::string(IMAGE_FOLDER) + "/" + name;
     for (const ImageFormat format : {ImageFormat::ppm, ImageFormat::png}) {
         const MonthOutputNames names = month_output_names(month, format);
-        for (const std::string& image : names.images) {
-            if (path == image) {
+        for (const auto* files : {&names.images, &names.world_files, &names.aux_files}) {
+            if (std::find(files->begin(), files->end(), path) != files->end()) {
                 return true;
             }
         }

@@ -30,6 +30,11 @@ struct MonthOutputNames {
     // "./image/%04d%02d_%4d_discharge.ppm" (or ".png") a day, as
     // discharge_image names them: the day right-aligned in four characters.
     std::vector<std::string> images;
+    // Beside each PNG image, where the frames are placed: its world file,
+    // "....png" as "....pgw", and GDAL's auxiliary file, "....png.aux.xml".
+    // Empty for PPM images.
+    std::vector<std::string> world_files;
+    std::vector<std::string> aux_files;
     // "./image/legend_YYYYMM.ppm" (".png"): the legend of the range the images
     // were drawn with. Not a name that "YYYYMM_*", a month's images, matches.
     std::string legend;

@@ -4,11 +4,14 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <new>
 #include <ostream>
 #include <span>
 #include <sstream>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "annotation.h"
@@ -19,6 +22,7 @@
 #include "progress.h"
 #include "term_legend.h"
 #include "worker_pool.h"
+#include "world_file.h"
 
 namespace {
 
@@ -236,6 +240,65 @@ Failure drawing_failure(const DrawingResult& result, YearMonth month, const std:
     return {record_name, "Image output file cannot write.", reason};
 }
 
+// The placement of the request's frames on the globe.
+FramePlacement frame_placement(const MonthJob& job) {
+    const RunParameters& grid = job.selection.parameters;
+    const ImagesRequest& request = job.request;
+    std::int32_t band_rows = 0;
+    if (request.annotation) {
+        const std::optional<FrameLayout> layout =
+            frame_layout(grid.ncols, grid.nrows, request.scale);
+        band_rows = layout ? layout->band_height : 0;
+    }
+    return {.west = grid.southwest_longitude,
+            .south = grid.southwest_latitude,
+            .cell_size = request.cell_size.value_or(0.0),
+            .nrows = grid.nrows,
+            .scale = request.scale,
+            .band_rows = band_rows};
+}
+
+// Whether the text file at `path` holds `text` (its line ends as written).
+bool holds_text(const std::string& path, const std::string& text) {
+    std::ifstream file(path);
+    std::ostringstream held;
+    held << file.rdbuf();
+    return file && held.str() == text;
+}
+
+// Writes the world file and the auxiliary file of every frame of the month
+// where they are missing or say otherwise; false with `failure` set once
+// one cannot be written.
+bool place_frames(const MonthJob& job, const MonthOutputNames& names, Failure& failure) {
+    if (!job.request.cell_size) {
+        return true;
+    }
+    const std::string world = world_file_text(frame_placement(job));
+    const std::string aux = aux_xml_text();
+    for (std::size_t day = 0; day < names.world_files.size(); ++day) {
+        for (const auto& [path, text] :
+             {std::pair(&names.world_files[day], &world), std::pair(&names.aux_files[day], &aux)}) {
+            std::string reason;
+            if (!holds_text(*path, *text) && !write_whole_output(*path, *text, true, reason)) {
+                failure = {*path, "Image output file cannot write.", reason};
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Removes the placement of a frame drawn anew without one: what it said may
+// no longer fit the frame.
+void remove_placement(const MonthOutputNames& names, std::int32_t day) {
+    if (names.world_files.empty()) {
+        return;
+    }
+    std::error_code ignored;
+    std::filesystem::remove(names.world_files[static_cast<std::size_t>(day - 1)], ignored);
+    std::filesystem::remove(names.aux_files[static_cast<std::size_t>(day - 1)], ignored);
+}
+
 // Draws the images that `record` lacks, recording each as it is complete.
 // Returns false with `failure` set once anything failed.
 bool draw_missing_images(const MonthJob& job, YearMonth month, ValueRange range,
@@ -259,6 +322,9 @@ bool draw_missing_images(const MonthJob& job, YearMonth month, ValueRange range,
     auto recorded = std::chrono::steady_clock::now();
     hooks.after = [&](std::int32_t day, const std::string& name) {
         note_image(job.progress);
+        if (!job.request.cell_size) {
+            remove_placement(names, day);
+        }
         const std::optional<FileStamp> image_stamp = stamp_of(name);
         record.days[static_cast<std::size_t>(day - 1)] = image_stamp;
         note_image_written(job.space, month_index(job.selection, month),
@@ -371,10 +437,15 @@ MonthEnd draw_term_month(const MonthJob& job, YearMonth month, Worker& worker,
     const std::int64_t kept = keep_what_is_right(record, names);
     note_kept(job.progress, kept);
     if (kept == days && record.legend) {
+        if (!place_frames(job, names, failure)) {
+            detail = failure_text(failure);
+            return MonthEnd::failed;
+        }
         detail = "up to date";
         return MonthEnd::up_to_date;
     }
-    if (!draw_what_is_missing(job, month, *range, data, worker, record, names, failure)) {
+    if (!draw_what_is_missing(job, month, *range, data, worker, record, names, failure) ||
+        !place_frames(job, names, failure)) {
         detail = failure_text(failure);
         return MonthEnd::failed;
     }
@@ -611,6 +682,16 @@ int run_term_images(const std::string& from, const std::string& to, const Images
     const std::optional<TermSelection> selection = select_term(from, to, errors, status);
     if (!selection) {
         return status;
+    }
+    if (request.cell_size && request.format != ImageFormat::png) {
+        errors << "discharge_term: --cell-size places PNG frames, with a world file beside each: "
+                  "add --format png."
+               << std::endl;
+        return 2;
+    }
+    if (request.cell_size &&
+        !cells_on_the_globe(selection->parameters, *request.cell_size, errors)) {
+        return 2;
     }
     const std::optional<ValueRange> chosen = chosen_term_range(*selection, request.range, errors);
     if (!chosen) {

@@ -28,6 +28,9 @@ struct ImagesRequest {
     // Frames annotated with their date, these units and the legend; none
     // for plain ones.
     std::optional<std::string> annotation;
+    // PNG frames placed on the globe, cells of this many degrees from
+    // param.dat's corner: a world file and GDAL's auxiliary file beside each.
+    std::optional<double> cell_size;
 };
 
 // Draws the images of the selection into ./image/ (created if missing), with

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
@@ -169,4 +170,20 @@ bool open_term_month(DischargeFile& data, const TermSelection& selection, YearMo
 Failure month_unreadable(YearMonth month, const std::string& reason) {
     return {discharge_file_name(month.year, month.month), "Daily discharge data cannot open.",
             reason};
+}
+
+// Whether cells of `cell_size` degrees from param.dat's south-west corner
+// stay between the poles and within one turn of longitude; says why not.
+bool cells_on_the_globe(const RunParameters& grid, double cell_size, std::ostream& errors) {
+    const double south = grid.southwest_latitude;
+    const double north = south + cell_size * grid.nrows;
+    const double span = cell_size * grid.ncols;
+    if (std::isfinite(north) && south >= -90.0 && north <= 90.0 && span <= 360.0) {
+        return true;
+    }
+    errors << "discharge_term: --cell-size " << cell_size << " does not fit the grid of "
+           << grid.ncols << " x " << grid.nrows << " cells from latitude " << south
+           << ", longitude " << grid.southwest_longitude << ": it would span latitudes " << south
+           << " to " << north << " and " << span << " degrees of longitude." << std::endl;
+    return false;
 }

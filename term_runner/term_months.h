@@ -51,4 +51,9 @@ std::uint64_t values_of_month(const TermSelection& selection, YearMonth month);
 // month that open_term_month() refused.
 Failure month_unreadable(YearMonth month, const std::string& reason);
 
+// Whether cells of `cell_size` degrees from param.dat's south-west corner
+// stay between the poles and within one turn of longitude (the --cell-size
+// of netcdf and images); says why not on `errors`.
+bool cells_on_the_globe(const RunParameters& grid, double cell_size, std::ostream& errors);
+
 #endif  // DISCHARGE_TERM_RUNNER_TERM_MONTHS_H

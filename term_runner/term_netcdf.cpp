@@ -20,6 +20,7 @@
 #include "output_names.h"
 #include "progress.h"
 #include "term_months.h"
+#include "world_file.h"
 
 const bool NETCDF_AVAILABLE = true;
 
@@ -172,14 +173,6 @@ struct Layout {
     int crs = -1;
     int discharge = -1;
 };
-
-// The geographic system of WGS 84 (EPSG:4326) in the WKT that GDAL reads
-// from crs_wkt and spatial_ref.
-constexpr const char* WGS84_WKT =
-    "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563,"
-    "AUTHORITY[\"EPSG\",\"7030\"]],AUTHORITY[\"EPSG\",\"6326\"]],PRIMEM[\"Greenwich\",0,"
-    "AUTHORITY[\"EPSG\",\"8901\"]],UNIT[\"degree\",0.0174532925199433,AUTHORITY[\"EPSG\","
-    "\"9122\"]],AXIS[\"Latitude\",NORTH],AXIS[\"Longitude\",EAST],AUTHORITY[\"EPSG\",\"4326\"]]";
 
 bool put_double(int id, int variable, const char* name, double value, std::string& reason) {
     return ok(nc_put_att_double(id, variable, name, NC_DOUBLE, 1, &value), reason);
@@ -437,22 +430,6 @@ bool create_dataset(const OutputFile& file, Dataset& dataset, std::string& reaso
     mode |= NC_64BIT_OFFSET;
 #endif
     return ok(nc_create(file.temporary_path.c_str(), mode, &dataset.id), reason);
-}
-
-// Whether cells of `cell_size` degrees from param.dat's south-west corner
-// stay between the poles and within one turn of longitude; says why not.
-bool cells_on_the_globe(const RunParameters& grid, double cell_size, std::ostream& errors) {
-    const double south = grid.southwest_latitude;
-    const double north = south + cell_size * grid.nrows;
-    const double span = cell_size * grid.ncols;
-    if (std::isfinite(north) && south >= -90.0 && north <= 90.0 && span <= 360.0) {
-        return true;
-    }
-    errors << "discharge_term: --cell-size " << cell_size << " does not fit the grid of "
-           << grid.ncols << " x " << grid.nrows << " cells from latitude " << south
-           << ", longitude " << grid.southwest_longitude << ": it would span latitudes " << south
-           << " to " << north << " and " << span << " degrees of longitude." << std::endl;
-    return false;
 }
 
 // Whether every month can be read whole, each that cannot named on `errors`.
