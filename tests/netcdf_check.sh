@@ -124,7 +124,23 @@ order = "<" if header.get("BYTEORDER", "I") == "I" else ">"
 pixels = numpy.fromfile("day12.bil", dtype=order + "f4").reshape(100, 120)
 assert numpy.array_equal(pixels.view(numpy.uint32), day[::-1].view(numpy.uint32))
 PY
-    echo "netcdf: GDAL places the file and a day's GeoTIFF"
+    # A PNG frame with its world file lies where the file's day does: at
+    # 5 pixels a cell, and annotated at one, the band north of the map.
+    run "$term" images --format png --cell-size 0.25 --from 2019-07 --to 2019-07 2>/dev/null
+    info=$(gdalinfo "image/201907_  12_discharge.png" 2>&1)
+    for line in 'ID["EPSG",4326]' 'Origin = (135.500000000000000,59.250000000000000)' \
+        'Pixel Size = (0.050000000000000,-0.050000000000000)' 'Upper Left  ( 135.5000000,  59.2500000)' \
+        'Lower Right ( 165.5000000,  34.2500000)'; do
+        grep -qF "$line" <<<"$info" || fail "gdalinfo of a PNG frame lacks: $line"
+    done
+    run "$term" images --format png --cell-size 0.25 --scale 1 --annotate --force --from 2019-08 \
+        --to 2019-08 2>/dev/null
+    info=$(gdalinfo "image/201908_   3_discharge.png" 2>&1)
+    for line in 'ID["EPSG",4326]' 'Pixel Size = (0.250000000000000,-0.250000000000000)' \
+        'Lower Left  ( 135.5000000,  34.2500000)'; do
+        grep -qF "$line" <<<"$info" || fail "gdalinfo of an annotated frame lacks: $line"
+    done
+    echo "netcdf: GDAL places the file, a day's GeoTIFF and the PNG frames"
 else
     echo "netcdf: GDAL (Debian's gdal-bin) is not installed: its checks are skipped"
 fi

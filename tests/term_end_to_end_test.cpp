@@ -1324,3 +1324,45 @@ TEST_F(TermRun, GaugesPairTheLeapDayOnlyWhereFebruaryHoldsIt) {
             << metrics;
     }
 }
+
+// PNG frames placed on the globe: a world file and GDAL's auxiliary file
+// beside each, written again where missing in a month up to date, removed
+// where a frame is drawn anew without placement; PPM frames and cells off the
+// globe refused.
+TEST_F(TermRun, PlacedFramesHaveWorldFiles) {
+    const std::vector<std::string> placed = {"images", "--format", "png", "--cell-size", "0.125"};
+    const ProcessResult result = term(placed);
+    ASSERT_EQ(result.status, 0) << result.errors;
+    // 5 pixels a cell of 0.125 degrees; the top-left pixel's centre half a
+    // pixel in from the corner, 135.5 east and 34.25 + 4 x 0.125 north.
+    const std::string world = "0.025\n0\n0\n-0.025\n135.5125\n34.7375\n";
+    const std::string image = "201912_  31_discharge";
+    EXPECT_EQ(read_text(image_dir_ / (image + ".pgw")), world);
+    const std::string aux = read_text(image_dir_ / (image + ".png.aux.xml"));
+    EXPECT_TRUE(aux.starts_with("<PAMDataset>\n  <SRS dataAxisToSRSAxisMapping=\"2,1\">GEOGCS["))
+        << aux;
+    EXPECT_NE(aux.find("AUTHORITY[\"EPSG\",\"4326\"]]</SRS>\n</PAMDataset>\n"), std::string::npos);
+    // Each day its image and two files, each month its legend, record and lock.
+    EXPECT_EQ(file_names_in(image_dir_).size(), (30U + 31 + 31 + 28) * 3 + 4 * 3);
+
+    std::filesystem::remove(image_dir_ / (image + ".pgw"));
+    const ProcessResult again = term(placed);
+    EXPECT_EQ(summary_of(again.errors), "0 drawn, 4 up to date, 0 failed") << again.errors;
+    EXPECT_EQ(read_text(image_dir_ / (image + ".pgw")), world);
+
+    const ProcessResult plain = term({"images", "--format", "png", "--force"});
+    ASSERT_EQ(plain.status, 0) << plain.errors;
+    EXPECT_FALSE(std::filesystem::exists(image_dir_ / (image + ".pgw")));
+    EXPECT_FALSE(std::filesystem::exists(image_dir_ / (image + ".png.aux.xml")));
+
+    const ProcessResult ppm = term({"images", "--cell-size", "0.125"});
+    EXPECT_EQ(ppm.status, 2);
+    EXPECT_EQ(ppm.errors,
+              "discharge_term: --cell-size places PNG frames, with a world file beside each: add "
+              "--format png.\n");
+    const ProcessResult off = term({"images", "--format", "png", "--cell-size", "20"});
+    EXPECT_EQ(off.status, 2);
+    EXPECT_NE(off.errors.find("--cell-size 20 does not fit the grid of 5 x 4 cells"),
+              std::string::npos)
+        << off.errors;
+}
