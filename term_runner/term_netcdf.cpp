@@ -372,8 +372,12 @@ bool write_coordinates(int id, const TermSelection& selection, const NetcdfReque
         return false;
     }
     if (request.cell_size) {
+        // The grid mapping's value means nothing, but is written: nothing
+        // is filled, and an unwritten value would be whatever the disk held.
+        const int mapping = 0;
         const double size = *request.cell_size;
-        return write_degrees(id, layout.lat, layout.lat_bounds, grid.southwest_latitude, size,
+        return ok(nc_put_var_int(id, layout.crs, &mapping), reason) &&
+               write_degrees(id, layout.lat, layout.lat_bounds, grid.southwest_latitude, size,
                              nrows, reason) &&
                write_degrees(id, layout.lon, layout.lon_bounds, grid.southwest_longitude, size,
                              ncols, reason);
