@@ -270,6 +270,18 @@ std::string reason_text(const std::error_code& error) {
     return error.message();
 }
 
+bool system_write_reason(std::string& reason) {
+    if (errno == ENOSPC || errno == EIO || errno == EFBIG
+#ifdef EDQUOT
+        || errno == EDQUOT
+#endif
+    ) {
+        reason = reason_text(std::error_code(errno, std::generic_category()));
+        return true;
+    }
+    return false;
+}
+
 bool written_before(std::int64_t seconds, std::int64_t nanoseconds,
                     std::filesystem::file_time_type started) {
     // Compared in whole seconds and the nanoseconds past them, so that no

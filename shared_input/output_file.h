@@ -110,6 +110,13 @@ bool folder_writable(const std::string& folder, std::string& reason);
 // For the errors of std::filesystem, of either category, on every system.
 std::string reason_text(const std::error_code& error);
 
+// After a library's write failed with a reason of its own ("HDF error"):
+// where the call left errno at one of the errors of writing (a full disk, a
+// file too large, an I/O error; others may be left from the library's
+// probing), sets `reason` to the system's words, which are what the user
+// needs, and returns true.
+bool system_write_reason(std::string& reason);
+
 // Removes, in `folder`, the temporary files of outputs whose final name (file
 // name only) `belongs` accepts and that no live run is writing: not open by
 // any process (POSIX: an exclusive flock can be taken; Windows: it can be

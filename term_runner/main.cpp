@@ -502,6 +502,11 @@ void add_netcdf(CLI::App& app, Options& options) {
         ->type_name("N")
         ->check(checked_by(is_significant_digits, "a whole number of digits from 1 to 7"));
     netcdf
+        ->add_option("--jobs", options.netcdf.jobs,
+                     "Threads that compress the file (default: one per processor, at most 32)")
+        ->type_name("N")
+        ->check(checked_by(is_job_count, "a whole number of workers, 1 or more"));
+    netcdf
         ->add_option("--output", options.netcdf.output,
                      "The file (default ./YYYYMM-YYYYMM_discharge.nc)")
         ->type_name("FILE")

@@ -26,10 +26,6 @@
 
 namespace {
 
-// Workers at most, whatever --jobs says: each holds one output open at a
-// time, well within what a process may have open at once.
-constexpr unsigned JOBS_LIMIT = 32;
-
 // How often, at most, a month's record is rewritten while its images are
 // drawn.
 constexpr std::chrono::milliseconds RECORD_INTERVAL{500};
@@ -609,9 +605,7 @@ bool check_space(const MonthJob& job, unsigned workers, SpaceWatch& watch, std::
 }
 
 unsigned worker_count(unsigned asked, std::size_t months) {
-    const unsigned processors = std::max(1U, std::thread::hardware_concurrency());
-    const unsigned jobs = std::min(asked == 0 ? processors : asked, JOBS_LIMIT);
-    return static_cast<unsigned>(std::min<std::size_t>(jobs, months));
+    return static_cast<unsigned>(std::min<std::size_t>(job_count(asked), months));
 }
 
 // Draws every month of the selection, one worker a month at a time, each

@@ -20,7 +20,12 @@
 #include "output_names.h"
 #include "progress.h"
 #include "term_months.h"
+#include "worker_pool.h"
 #include "world_file.h"
+
+#if NC_HAS_NC4
+#include "netcdf_chunk_writer.h"
+#endif
 
 const bool NETCDF_AVAILABLE = true;
 
@@ -73,12 +78,6 @@ constexpr std::size_t CHUNK_SIDE = 100;
 // to 3 digits 17% less (64.5 MB, against 77.7 MB), to 5 digits 4% less.
 constexpr int DEFLATE_LEVEL = 1;
 
-// How many days the writer gathers before it writes them: a time chunk, or
-// a day at a time in the classic format.
-std::size_t netcdf_chunk_days() {
-    return COMPRESSED ? CHUNK_DAYS : 1;
-}
-
 // A netCDF dataset, closed (and so written out) however the run ends, but
 // once a write or the closing failed: the HDF5 library may then crash in
 // whatever it is asked, and the file is left to the operating system to
@@ -100,22 +99,6 @@ bool ok(int status, std::string& reason) {
         return false;
     }
     return true;
-}
-
-// HDF5 reports a failed write as its own error; the system's reason, a full
-// disk above all, is what the user needs: taken where the call left one of
-// the errors of writing (others may be left from the library's probing).
-// Returns whether it did: the system refused a write.
-bool system_reason(std::string& reason) {
-    if (errno == ENOSPC || errno == EIO || errno == EFBIG
-#ifdef EDQUOT
-        || errno == EDQUOT
-#endif
-    ) {
-        reason = reason_text(std::error_code(errno, std::generic_category()));
-        return true;
-    }
-    return false;
 }
 
 bool put_text(int id, int variable, const char* name, const std::string& text,
@@ -402,19 +385,50 @@ bool define(int id, const TermSelection& selection, const NetcdfRequest& request
            write_coordinates(id, selection, request, days, layout, reason);
 }
 
-// Writes `held` days that begin with day `first`, the whole grid of each in
-// `values`: whole chunks, which the library compresses and writes at once.
-bool write_days(int id, const Layout& layout, std::size_t first, std::size_t held,
-                const std::vector<float>& values, const RunParameters& grid, std::string& reason) {
+// Where the days read go. In NetCDF-4 the chunk writer's time chunks,
+// whose chunks its workers compress; in the classic format the library's
+// writes, a day at a time.
+struct DaySink {
+    std::span<float> days;   // where the next days are read, whole grids
+    std::size_t chunk_days;  // how many are gathered before they are written
+#if NC_HAS_NC4
+    ChunkWriter chunks;
+#else
+    std::vector<float> values;
+    int id = -1;
+    const Layout* layout = nullptr;
+    std::size_t rows = 0;
+    std::size_t cols = 0;
+#endif
+};
+
+// Makes `sink.days` the room for the next days.
+bool next_days(DaySink& sink, std::string& reason) {
+#if NC_HAS_NC4
+    return next_chunk_days(sink.chunks, sink.days, reason);
+#else
+    (void)reason;
+    sink.days = sink.values;
+    return true;
+#endif
+}
+
+// Writes the `held` days read into `sink.days`, which begin with day
+// `first`.
+bool write_days(DaySink& sink, std::size_t first, std::size_t held, std::string& reason) {
+#if NC_HAS_NC4
+    return hand_over_days(sink.chunks, first, held, reason);
+#else
     const std::size_t start[] = {first, 0, 0};
-    const std::size_t count[] = {held, static_cast<std::size_t>(grid.nrows),
-                                 static_cast<std::size_t>(grid.ncols)};
+    const std::size_t count[] = {held, sink.rows, sink.cols};
     errno = 0;
-    if (!ok(nc_put_vara_float(id, layout.discharge, start, count, values.data()), reason)) {
-        system_reason(reason);
+    if (!ok(nc_put_vara_float(sink.id, sink.layout->discharge, start, count, sink.values.data()),
+            reason)) {
+        system_write_reason(reason);
         return false;
     }
     return true;
+#endif
 }
 
 // Creates the dataset in the output's temporary file.
@@ -471,17 +485,28 @@ struct Writing {
     std::string reason;
 };
 
-// Reads the days of `month` into time chunks of `values` and writes each as
-// it is full (`held` days gathered of it, `day` days read in all). False once
-// the month could not be read or a write failed, with `writing` telling.
+// Whether the libraries are not to be called again after a failure: in
+// NetCDF-4 once HDF5 failed to write (not for want of memory), in the
+// classic format once the library did.
+bool sink_broken(const DaySink& sink) {
+#if NC_HAS_NC4
+    return chunk_writer_broken(sink.chunks);
+#else
+    (void)sink;
+    return true;
+#endif
+}
+
+// Reads the days of `month` into the sink's room and writes them as a time
+// chunk is full (`held` days gathered of it, `day` days read in all). False
+// once the month could not be read or a write failed, with `writing`
+// telling.
 bool write_month(const TermSelection& selection, YearMonth month, const NetcdfRequest& request,
-                 Dataset& dataset, const Layout& layout, std::vector<float>& values,
-                 std::size_t& held, std::size_t& day, std::size_t days, Progress& progress,
-                 Writing& writing) {
+                 DaySink& sink, std::size_t& held, std::size_t& day, std::size_t days,
+                 Progress& progress, Writing& writing) {
     const RunParameters& grid = selection.parameters;
     const std::size_t cells =
         static_cast<std::size_t>(grid.ncols) * static_cast<std::size_t>(grid.nrows);
-    const std::size_t chunk_days = values.size() / cells;
     DischargeFile data;
     // A month that changed since it was checked fails here.
     if (!open_term_month(data, selection, month, writing.reason)) {
@@ -489,17 +514,20 @@ bool write_month(const TermSelection& selection, YearMonth month, const NetcdfRe
         return false;
     }
     for (std::int32_t d = 0; d < days_taken(month, request.leap_day); ++d) {
-        const std::span<float> grid_values(values.data() + held * cells, cells);
-        if (read_discharge_values(data, grid_values) != cells) {
+        if (held == 0 && !next_days(sink, writing.reason)) {
+            writing.broken = sink_broken(sink);
+            return false;
+        }
+        if (read_discharge_values(data, sink.days.subspan(held * cells, cells)) != cells) {
             writing.month_failed = true;
             writing.reason = "it ended before the month did";
             return false;
         }
         ++held;
         ++day;
-        if (held == chunk_days || day == days) {
-            if (!write_days(dataset.id, layout, day - held, held, values, grid, writing.reason)) {
-                dataset.broken = writing.broken = true;
+        if (held == sink.chunk_days || day == days) {
+            if (!write_days(sink, day - held, held, writing.reason)) {
+                writing.broken = sink_broken(sink);
                 return false;
             }
             held = 0;
@@ -509,17 +537,76 @@ bool write_month(const TermSelection& selection, YearMonth month, const NetcdfRe
     return true;
 }
 
+// Closes the dataset, which writes it out.
+bool close_dataset(Dataset& dataset, Writing& writing) {
+    errno = 0;
+    const int closed = nc_close(dataset.id);
+    dataset.id = -1;
+    if (!ok(closed, writing.reason)) {
+        system_write_reason(writing.reason);
+        writing.broken = true;
+        return false;
+    }
+    return true;
+}
+
+// Readies the sink of the defined dataset. NetCDF-4: the dataset closed, its
+// discharge unwritten, and opened again by the chunk writer, with a worker
+// per job. False, with `writing` telling, where that failed.
+bool open_sink(DaySink& sink, Dataset& dataset, const Layout& layout, const OutputFile& file,
+               const NetcdfRequest& request, const RunParameters& grid, Writing& writing) {
+    const std::size_t rows = static_cast<std::size_t>(grid.nrows);
+    const std::size_t cols = static_cast<std::size_t>(grid.ncols);
+#if NC_HAS_NC4
+    (void)layout;
+    if (!close_dataset(dataset, writing)) {
+        return false;
+    }
+    if (!open_chunk_writer(sink.chunks,
+                           {.path = file.temporary_path,
+                            .variable = "discharge",
+                            .rows = rows,
+                            .cols = cols,
+                            .fill = NO_DISCHARGE,
+                            .digits = request.significant_digits,
+                            .jobs = job_count(request.jobs)},
+                           writing.reason)) {
+        return false;
+    }
+    sink.chunk_days = chunk_writer_days(sink.chunks);
+#else
+    (void)file;
+    (void)request;
+    sink.values.resize(rows * cols);
+    sink.id = dataset.id;
+    sink.layout = &layout;
+    sink.rows = rows;
+    sink.cols = cols;
+    sink.chunk_days = 1;
+#endif
+    return true;
+}
+
+// Writes what is left and closes the file.
+bool close_sink(DaySink& sink, Dataset& dataset, Writing& writing) {
+#if NC_HAS_NC4
+    (void)dataset;
+    if (!close_chunk_writer(sink.chunks, writing.reason)) {
+        writing.broken = sink_broken(sink);
+        return false;
+    }
+    return true;
+#else
+    (void)sink;
+    return close_dataset(dataset, writing);
+#endif
+}
+
 // Writes the dataset into the output's temporary file, month after month, a
 // line each in the progress.
 Writing write_dataset(const TermSelection& selection, const NetcdfRequest& request,
                       std::size_t days, const OutputFile& file, const std::string& output,
                       Progress& progress) {
-    const RunParameters& grid = selection.parameters;
-    const std::size_t cells =
-        static_cast<std::size_t>(grid.ncols) * static_cast<std::size_t>(grid.nrows);
-    // The days of one time chunk, written at once: whole chunks are
-    // compressed and written straight out, never held partly filled.
-    std::vector<float> values(std::min(netcdf_chunk_days(), days) * cells);
     Writing writing;
     Dataset dataset;
     Layout layout;
@@ -528,30 +615,29 @@ Writing write_dataset(const TermSelection& selection, const NetcdfRequest& reque
         !define(dataset.id, selection, request, days, layout, writing.reason)) {
         // Defining writes the file's header and coordinates: where the
         // system refused a write, the library is as after any failed write.
-        dataset.broken = writing.broken = system_reason(writing.reason);
+        dataset.broken = writing.broken = system_write_reason(writing.reason);
+        return writing;
+    }
+    DaySink sink;
+    if (!open_sink(sink, dataset, layout, file, request, selection.parameters, writing)) {
+        dataset.broken = writing.broken;
         return writing;
     }
     std::size_t day = 0;
     std::size_t held = 0;
     for (const YearMonth month : selection.months) {
-        const bool month_written = write_month(selection, month, request, dataset, layout, values,
-                                               held, day, days, progress, writing);
+        const bool month_written =
+            write_month(selection, month, request, sink, held, day, days, progress, writing);
         note_month(progress, month_label(month), month_written ? MonthEnd::drawn : MonthEnd::failed,
                    month_written          ? "written"
                    : writing.month_failed ? failure_text(month_unreadable(month, writing.reason))
                                           : output + ": " + writing.reason);
         if (!month_written) {
+            dataset.broken = writing.broken;
             return writing;
         }
     }
-    errno = 0;
-    const int closed = nc_close(dataset.id);
-    dataset.id = -1;
-    writing.written = ok(closed, writing.reason);
-    if (!writing.written) {
-        system_reason(writing.reason);
-        writing.broken = true;
-    }
+    writing.written = close_sink(sink, dataset, writing);
     return writing;
 }
 

@@ -27,6 +27,7 @@ struct NetcdfRequest {
     // Significant decimal digits kept of each value (granular BitRound), for
     // a file that deflates far better; all the float's bits where none.
     std::optional<int> significant_digits;
+    unsigned jobs = 0;  // threads that compress the chunks; 0 for one per processor
     std::string output;        // the file; empty for ./YYYYMM-YYYYMM_discharge.nc
     std::string command_line;  // for the file's history
 };

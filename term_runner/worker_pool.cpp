@@ -9,6 +9,12 @@
 
 #include "output_file.h"
 
+unsigned job_count(unsigned asked) {
+    constexpr unsigned most = 32;
+    const unsigned processors = std::max(1U, std::thread::hardware_concurrency());
+    return std::min(asked == 0 ? processors : asked, most);
+}
+
 std::jthread start_thread(std::function<void()> work) {
     return std::jthread(std::move(work));
 }

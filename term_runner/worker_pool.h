@@ -7,6 +7,11 @@
 #include <string>
 #include <thread>
 
+// How many workers run for `asked` (0: one per processor), at most 32
+// whatever is asked: each may hold an output open, well within what a
+// process may have open at once.
+unsigned job_count(unsigned asked);
+
 // Starts a thread running `work`; throws std::system_error where the system
 // gives no thread. run_workers() starts its threads through one of these.
 using ThreadStarter = std::function<std::jthread(std::function<void()> work)>;

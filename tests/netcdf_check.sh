@@ -181,8 +181,47 @@ positive = stored > 0
 unit = 10.0 ** (numpy.floor(numpy.log10(stored[positive].astype(float))) - 2)
 assert (numpy.abs(written[positive].astype(float) - stored[positive]) <= unit / 2).all()
 assert numpy.array_equal(written[~positive], stored[~positive])
+# Bit for bit the values netCDF-C itself stores at three digits.
+library = netCDF4.Dataset("library.nc", "w")
+for name, size in zip(("time", "y", "x"), stored.shape):
+    library.createDimension(name, size)
+variable = library.createVariable("discharge", "f4", ("time", "y", "x"), zlib=True,
+                                  fill_value=numpy.float32(-999), significant_digits=3,
+                                  quantize_mode="GranularBitRound")
+variable.set_auto_mask(False)
+variable[:] = stored
+library.close()
+library = netCDF4.Dataset("library.nc")
+library.set_auto_mask(False)
+assert numpy.array_equal(written.view("<u4"), library["discharge"][:].view("<u4"))
 PY
-    echo "netcdf: three significant digits kept, no discharge as stored, a smaller file"
+    echo "netcdf: three significant digits kept, as netCDF-C keeps them; no discharge as stored; a smaller file"
+    # Grids whose chunks overrun their edges (tiles of 51 x 68 cells on
+    # 101 x 203, 62 days in chunks of 4): every value as stored, whatever
+    # the threads; and seven digits keep every value within half a unit of
+    # its seventh (netCDF-C 4.9 itself turns some into others: 0.5 into 0).
+    run "$make_sample_run" ../../edges --size 203x101 --months 201907,201908 >/dev/null
+    (cd ../../edges/output &&
+        run "$term" netcdf --jobs 1 --output one.nc 2>/dev/null &&
+        run "$term" netcdf --jobs 3 --output three.nc 2>/dev/null &&
+        run "$term" netcdf --significant-digits 7 --output seven.nc 2>/dev/null &&
+        /usr/bin/python3 - <<'PY') || fail "grids beyond the chunks' edges"
+import glob, numpy, netCDF4
+stored = numpy.concatenate([numpy.fromfile(name, dtype="<f4").reshape(-1, 101, 203)
+                            for name in sorted(glob.glob("*_dailyDischarge.bin"))])
+def values(name):
+    dataset = netCDF4.Dataset(name)
+    dataset.set_auto_mask(False)
+    assert dataset["discharge"].chunking() == [4, 51, 68], dataset["discharge"].chunking()
+    return dataset["discharge"][:]
+for name in ("one.nc", "three.nc"):
+    assert numpy.array_equal(values(name).view("<u4"), stored.view("<u4")), name
+seven = values("seven.nc")
+positive = stored > 0
+unit = 10.0 ** (numpy.floor(numpy.log10(stored[positive].astype(float))) - 6)
+assert (numpy.abs(seven[positive].astype(float) - stored[positive]) <= unit / 2).all()
+PY
+    echo "netcdf: chunks beyond the grid's edges, on one thread and three; seven digits"
 else
     [ $status -eq 2 ] && grep -q '^discharge_term: --significant-digits needs NetCDF-4' errors ||
         fail "the classic format took --significant-digits: status $status, $(cat errors)"
