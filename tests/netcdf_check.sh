@@ -159,6 +159,39 @@ PY
 else
     echo "netcdf: xarray (Debian's python3-xarray) is not installed: its check is skipped"
 fi
+# QGIS (its Python, without a display) places the file as a raster layer:
+# WGS 84, the corners of param.dat, a band a day. As a mesh layer (MDAL) it
+# reads the dates of the standard calendar (--leap-day): each day's middle
+# from 1 July 2019, 00:00. (MDAL reads no dates in the 365-day calendar.)
+if QT_QPA_PLATFORM=offscreen /usr/bin/python3 -c 'import qgis.core' 2>/dev/null; then
+    run "$term" netcdf --leap-day --cell-size 0.25 --output leap_placed.nc 2>/dev/null
+    mkdir -m 700 qgis
+    QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$PWD/qgis /usr/bin/python3 - "$file" leap_placed.nc \
+        >qgis.log 2>&1 <<'PY' || fail "QGIS: $(grep -v '^Warning 1: dimension' qgis.log)"
+import sys
+from qgis.core import QgsApplication, QgsMeshLayer, QgsRasterLayer, QgsRectangle
+application = QgsApplication([], False)
+application.initQgis()
+placed, leap = sys.argv[1:]
+raster = QgsRasterLayer(f'NETCDF:"{placed}":discharge', "discharge", "gdal")
+assert raster.isValid() and raster.crs().authid() == "EPSG:4326", raster.crs().authid()
+assert raster.extent() == QgsRectangle(135.5, 34.25, 165.5, 59.25), raster.extent().toString()
+assert (raster.width(), raster.height(), raster.bandCount()) == (120, 100, 243)
+mesh = QgsMeshLayer(leap, "discharge", "mdal")
+assert mesh.isValid() and mesh.crs().authid() == "EPSG:4326", mesh.crs().authid()
+times = mesh.temporalProperties()
+when = lambda moment: moment.toString("yyyy-MM-dd hh:mm")
+assert when(times.referenceTime()) == "2019-07-01 00:00", when(times.referenceTime())
+assert (when(times.timeExtent().begin()), when(times.timeExtent().end())) == (
+    "2019-07-01 12:00", "2020-02-29 12:00"), times.timeExtent()
+# The layers go before QGIS does, which crashes otherwise.
+del raster, mesh, times
+application.exitQgis()
+PY
+    echo "netcdf: QGIS places the file and, in the standard calendar, reads its dates"
+else
+    echo "netcdf: QGIS's Python (Debian's python3-qgis) is not installed: its check is skipped"
+fi
 # Three significant digits: every value within half a unit of its third
 # digit, no discharge kept as stored, and a smaller file; a build that
 # writes the classic format refuses the option.
