@@ -455,6 +455,9 @@ struct MonthPlan {
     YearMonth month;
     std::vector<std::string> images;
     std::string legend;  // empty where the legend is right
+    // The frames' world and auxiliary files, with their bytes: each takes a
+    // block of its own where it is missing or says otherwise.
+    std::vector<std::pair<std::string, std::uint64_t>> placements;
 };
 
 // The plan of `month`: images up to date as recorded, and their month's
@@ -474,10 +477,18 @@ MonthPlan plan_month(const MonthJob& job, YearMonth month) {
         job, month,
         drawing_needed(job, month, range, stamp_of(discharge_file_name(month.year, month.month))));
     keep_what_is_right(record, names);
-    MonthPlan plan{month, {}, record.legend ? "" : names.legend};
+    MonthPlan plan{month, {}, record.legend ? "" : names.legend, {}};
     for (std::size_t day = 0; day < record.days.size(); ++day) {
         if (!record.days[day]) {
             plan.images.push_back(names.images[day]);
+        }
+    }
+    if (job.request.cell_size) {
+        const std::uint64_t world = world_file_text(frame_placement(job)).size();
+        const std::uint64_t aux = aux_xml_text().size();
+        for (std::size_t day = 0; day < names.world_files.size(); ++day) {
+            plan.placements.emplace_back(names.world_files[day], world);
+            plan.placements.emplace_back(names.aux_files[day], aux);
         }
     }
     return plan;
@@ -528,7 +539,8 @@ ImageSizes image_sizes(const MonthJob& job, const std::vector<MonthPlan>& plans)
 }
 
 // The space the plans take beyond what their outputs take on disk now: each
-// image and legend its size less that of the file of its name it replaces,
+// image, legend and frame's placement its size less that of the file of its
+// name it replaces,
 // the record of each month drawn, and one image under way for each worker,
 // held under a temporary name before it replaces the old one.
 std::uint64_t space_needed(const std::vector<MonthPlan>& plans, const ImageSizes& sizes,
@@ -540,6 +552,9 @@ std::uint64_t space_needed(const std::vector<MonthPlan>& plans, const ImageSizes
         }
         if (!plan.legend.empty()) {
             needed = saturated_sum(needed, space_added(sizes.legend, plan.legend));
+        }
+        for (const auto& [path, bytes] : plan.placements) {
+            needed = saturated_sum(needed, space_added(bytes, path));
         }
         if (!plan.images.empty() || !plan.legend.empty()) {
             needed = saturated_sum(needed, DISK_BLOCK);

@@ -897,7 +897,8 @@ TEST_F(TermRun, ResumingKnowsTheFormatTheScaleAndTheColours) {
 
 // Before drawing, the images must fit the free space of ./image: here a
 // month of 5 x 4 cells, 30 images of one 4 KiB block each, a legend of 39
-// blocks, the record and one image under way take 71 blocks.
+// blocks, the record and one image under way take 71 blocks; placed frames
+// their world and auxiliary files besides.
 TEST_F(TermRun, SpaceCheckRefusesWhatCannotFitAndNoMore) {
     if (const std::string why = why_no_full_disk(); !why.empty()) {
         GTEST_SKIP() << why;
@@ -925,6 +926,15 @@ TEST_F(TermRun, SpaceCheckRefusesWhatCannotFitAndNoMore) {
          "reckoned from 1 day drawn in advance, and 152 kB (151552 bytes) is free. A smaller "
          "--scale takes less; --no-space-check draws regardless."},
         {38, {"--format", "png"}, 0, "201911: 30 images drawn, range 0,3000"},
+        // Placed, each frame has a world file and an auxiliary file of a
+        // block each.
+        {97,
+         {"--format", "png", "--cell-size", "0.5"},
+         1,
+         "Not enough free space in ./image: the images need about 401 kB (401408 bytes), "
+         "reckoned from 1 day drawn in advance, and 397 kB (397312 bytes) is free. A smaller "
+         "--scale takes less; --no-space-check draws regardless."},
+        {98, {"--format", "png", "--cell-size", "0.5"}, 0, "201911: 30 images drawn, range 0,3000"},
         {37,
          {"--format", "png", "--scale", "1"},
          1,
@@ -944,7 +954,9 @@ TEST_F(TermRun, SpaceCheckRefusesWhatCannotFitAndNoMore) {
                                      tree_.root / "left", arguments);
         EXPECT_EQ(result.status, c.status) << c.free_pages;
         EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), c.errors) << c.free_pages;
-        EXPECT_EQ(file_names_in(tree_.root / "left").size(), c.status == 0 ? 33U : 0U)
+        const bool placed = c.options.size() > 2 && c.options[2] == "--cell-size";
+        EXPECT_EQ(file_names_in(tree_.root / "left").size(),
+                  c.status == 0 ? (placed ? 93U : 33U) : 0U)
             << c.free_pages;
     }
 }
