@@ -401,12 +401,30 @@ png_part() {
 }
 
 # The NetCDF part: a year of months (July to June) written into one NetCDF
-# file by discharge_term, against reading the months (cat); then, each from a
-# cold cache, one day's map and one cell's whole series read back from the
-# file by Python's netCDF4 (as xarray reads it) and from the monthly files by
-# numpy. Sizes: the file against the months.
+# file by discharge_term with one thread compressing and with two, against
+# the writer before the threads (netCDF-C compressing on the calling
+# thread; the commit NETCDF_BASELINE, built in $dir/baseline) and against
+# reading the months (cat); the files' values compared bit for bit. Then,
+# each from a cold cache, one day's map and one cell's whole series read
+# back from the file by Python's netCDF4 (as xarray reads it) and from the
+# monthly files by numpy. Sizes: the file against the months.
+NETCDF_BASELINE=188ea52
+netcdf_baseline() {
+    local source=$dir/baseline/src-$NETCDF_BASELINE
+    if [ ! -x "$source/build/release/term_runner/discharge_term" ]; then
+        echo "Building the writer of $NETCDF_BASELINE in $source..."
+        rm -rf "$source"
+        mkdir -p "$source"
+        git archive "$NETCDF_BASELINE" | tar -x -C "$source"
+        (cd "$source" && cmake --preset release >/dev/null &&
+            cmake --build --preset release --target discharge_term >/dev/null)
+    fi
+    baseline_term=$source/build/release/term_runner/discharge_term
+}
+
 netcdf_part() {
     local year=$dir/netcdf
+    netcdf_baseline
     rm -rf "$year"
     "$ref/tools/make_sample_run" "$year" --size "$size" \
         --months 201907,201908,201909,201910,201911,201912,202001,202002,202003,202004,202005,202006 \
@@ -414,16 +432,20 @@ netcdf_part() {
     local out=$year/output
     local months=("$out"/20*_dailyDischarge.bin)
     local file=$year/year.nc
-    # The year written, its progress lines left out.
+    # The year written, its progress lines left out: by the writer before
+    # the threads, and with one thread and two.
     netcdf_write() {
-        "$bin/term_runner/discharge_term" netcdf --from 2019-07 --to 2020-06 \
-            --output "$netcdf_file" 2>/dev/null
+        # shellcheck disable=SC2086 # the options are split into their words
+        "$netcdf_term" netcdf --from 2019-07 --to 2020-06 $netcdf_options --output "$netcdf_file" \
+            2>/dev/null
     }
     netcdf_file=$file
     export -f netcdf_write
-    export bin netcdf_file
+    export netcdf_file
     local cases=(
-        "netcdf_write|bash -c netcdf_write"
+        "netcdf_write_before|env netcdf_term=$baseline_term bash -c netcdf_write"
+        "netcdf_write_1|env netcdf_term=$bin/term_runner/discharge_term netcdf_options=--jobs=1 bash -c netcdf_write"
+        "netcdf_write_2|env netcdf_term=$bin/term_runner/discharge_term netcdf_options=--jobs=2 bash -c netcdf_write"
         "netcdf_read_floor|cat ${months[*]}"
     )
     echo "Timing $runs rounds of writing the year, side by side..."
@@ -439,19 +461,41 @@ netcdf_part() {
         printf '  round %d of %d done\n' "$round" "$runs"
     done
     local raw nc
+    (cd "$out" && "$bin/term_runner/discharge_term" netcdf --from 2019-07 --to 2020-06 \
+        --output "$file" 2>/dev/null)
     raw=$(cat "${months[@]}" | wc -c)
     nc=$(wc -c <"$file")
     local month_kb=$((31 * ncols * nrows * 4 / 1024))
     echo
     echo "$size, July 2019 to June 2020 (365 days, $raw bytes), $runs runs; seconds"
     row_header
-    row netcdf_write netcdf_read_floor "" "$month_kb"
+    row netcdf_write_before netcdf_read_floor "" "$month_kb"
+    row netcdf_write_1 netcdf_write_before "" "$month_kb"
+    row netcdf_write_2 netcdf_write_before 0.50 "$month_kb"
+    row netcdf_write_2 netcdf_write_1 "" ""
     row netcdf_read_floor "" "" ""
     echo "Memory limit: a month of grids, $((month_kb / 1024)) MB."
-    awk -v r="$raw" -v n="$nc" -v t="$(median "${times[netcdf_write]}")" 'BEGIN {
+    awk -v r="$raw" -v n="$nc" -v t="$(median "${times[netcdf_write_2]}")" 'BEGIN {
         printf "Written at %.0f MB/s of days read; file %d bytes, %.1f%% of the months (1/%.2f)\n",
             r / 1e6 / t, n, 100 * n / r, r / n }'
-
+    if /usr/bin/python3 -c 'import netCDF4, numpy' 2>/dev/null; then
+        (cd "$out" && "$baseline_term" netcdf --from 2019-07 --to 2020-06 --output before.nc 2>/dev/null)
+        if /usr/bin/python3 - "$file" "$out/before.nc" <<'PY'; then
+import sys, netCDF4, numpy
+values = []
+for name in sys.argv[1:]:
+    dataset = netCDF4.Dataset(name)
+    dataset.set_auto_mask(False)
+    values.append(dataset["discharge"][:].view("<u4"))
+sys.exit(0 if numpy.array_equal(values[0], values[1]) else 1)
+PY
+            echo "The values written are those of the writer before, bit for bit."
+        else
+            echo "FAIL: the values written differ from the writer's before"
+            status=1
+        fi
+        rm -f "$out/before.nc"
+    fi
     echo
     if ! /usr/bin/python3 -c 'import netCDF4, numpy' 2>/dev/null; then
         echo "Reading back needs Debian's python3-netcdf4: skipped."

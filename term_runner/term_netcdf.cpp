@@ -69,7 +69,7 @@ constexpr bool QUANTIZES = false;
 // map in about 0.1 s and a series in 0.1 s, where the monthly files take
 // 0.005 s and 0.7 s; 8 days read maps half as fast, 64-cell tiles series
 // twice as fast but maps slower, and one-day chunks take 9 s for a series.
-// The writer holds a time chunk of grids, far less than a month of them.
+// The writer holds two time chunks of grids, far less than a month of them.
 constexpr std::size_t CHUNK_DAYS = 4;
 constexpr std::size_t CHUNK_SIDE = 100;
 // Level 1: level 3 made the year's file 6% smaller and took 40% longer to
