@@ -76,7 +76,10 @@ fetch_debian_source() {
         mv /etc/apt/sources.list.d/debian-deb-src.sources.new \
             /etc/apt/sources.list.d/debian-deb-src.sources
     fi
-    apt-get update
+    # A mirror being synced fails some index (of another architecture, say)
+    # for a while: the source lists that did come serve.
+    apt-get update ||
+        echo "fetch_debian_source: apt-get update failed; trying with the package lists there are" >&2
     # Fetched and unpacked beside its final place, readable by APT's own user
     # who downloads, and moved there whole: a fetch that fails is made again
     # at the next run.
