@@ -354,7 +354,7 @@ void add_images(CLI::App& app, Options& options) {
         ->add_option("--jobs", options.jobs,
                      "Months drawn at once (default: one per processor, at most 32)")
         ->type_name("N")
-        ->check(checked_by(is_job_count, "a whole number of workers, 1 or more"));
+        ->check(checked_by(is_job_count, "a whole number of workers from 1 to 999999999"));
     images->add_flag("--force", options.force, "Redraw months that are up to date");
     images
         ->add_option("--format", options.format,
@@ -404,7 +404,7 @@ void add_animate(CLI::App& app, Options& options) {
         ->add_option("--every", options.animate.every,
                      "Every Nth day of the selection, from its first (default 1: every day)")
         ->type_name("N")
-        ->check(checked_by(is_job_count, "a whole number of days, 1 or more"));
+        ->check(checked_by(is_job_count, "a whole number of days from 1 to 999999999"));
     animate->add_option("--fps", options.animate.fps, "Frames a second (default 8)")
         ->type_name("F")
         ->check(checked_by(is_frame_rate, "a number of frames a second above 0, at most 100"));
@@ -505,7 +505,7 @@ void add_netcdf(CLI::App& app, Options& options) {
         ->add_option("--jobs", options.netcdf.jobs,
                      "Threads that compress the file (default: one per processor, at most 32)")
         ->type_name("N")
-        ->check(checked_by(is_job_count, "a whole number of workers, 1 or more"));
+        ->check(checked_by(is_job_count, "a whole number of workers from 1 to 999999999"));
     netcdf
         ->add_option("--output", options.netcdf.output,
                      "The file (default ./YYYYMM-YYYYMM_discharge.nc)")

@@ -376,7 +376,7 @@ TEST_F(TermRun, Refusals) {
         {"no workers",
          {"images", "--jobs", "0"},
          2,
-         "--jobs: expects a whole number of workers, 1 or more"},
+         "--jobs: expects a whole number of workers from 1 to 999999999"},
     };
     for (const auto& c : cases) {
         const ProcessResult result =
