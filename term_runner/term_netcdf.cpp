@@ -577,6 +577,7 @@ bool open_sink(DaySink& sink, Dataset& dataset, const Layout& layout, const Outp
 #else
     (void)file;
     (void)request;
+    (void)writing;
     sink.values.resize(rows * cols);
     sink.id = dataset.id;
     sink.layout = &layout;
