@@ -258,6 +258,12 @@ bool open_chunk_writer(ChunkWriter& writer, const ChunkTarget& target, std::stri
         reason = "HDF5 could not open its discharge";
         return false;
     }
+    // Time is unlimited: the dataset holds no day until it is extended.
+    const hsize_t extent[] = {target.days, target.rows, target.cols};
+    if (H5Dset_extent(state.dataset, extent) < 0) {
+        reason = "HDF5 could not extend its discharge";
+        return false;
+    }
     state.coding.fill = target.fill;
     state.coding.digits = target.digits;
     if (!read_coding(state.dataset, state.coding, reason)) {

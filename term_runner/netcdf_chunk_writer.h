@@ -27,14 +27,15 @@ struct ChunkWriter {
     ~ChunkWriter();
 };
 
-// What the writer is to write: the variable of whole grids of `rows` x
-// `cols` cells, its fill value, and the significant digits its values are
+// What the writer is to write: the variable of `days` whole grids of
+// `rows` x `cols` cells, its fill value, and the significant digits its values are
 // quantized to (as the variable was defined with them), on `jobs` threads.
 struct ChunkTarget {
     std::string path;
     const char* variable = "";
     std::size_t rows = 0;
     std::size_t cols = 0;
+    std::size_t days = 0;  // the variable's extent in time, set before its chunks are written
     float fill = 0.0F;
     std::optional<int> digits;
     unsigned jobs = 1;

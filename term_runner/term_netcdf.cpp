@@ -169,14 +169,16 @@ bool define_bounds(int id, int dim, const char* name, const Layout& layout, int&
 }
 
 // The dimensions, and the variables of time (each day's value its middle,
-// its bounds the day's two midnights, as the values are daily means).
+// its bounds the day's two midnights, as the values are daily means). Time
+// is the record (unlimited) dimension in either format, so that the files
+// of consecutive terms join into one (ncrcat, cdo mergetime).
 bool define_time(int id, const TermSelection& selection, const NetcdfRequest& request,
-                 std::size_t days, Layout& layout, std::string& reason) {
+                 Layout& layout, std::string& reason) {
     const RunParameters& grid = selection.parameters;
     const bool located = request.cell_size.has_value();
     // Every value is written, so nothing is filled first.
     return ok(nc_set_fill(id, NC_NOFILL, nullptr), reason) &&
-           ok(nc_def_dim(id, "time", COMPRESSED ? days : NC_UNLIMITED, &layout.time_dim), reason) &&
+           ok(nc_def_dim(id, "time", NC_UNLIMITED, &layout.time_dim), reason) &&
            ok(nc_def_dim(id, located ? "lat" : "y", static_cast<std::size_t>(grid.nrows),
                          &layout.y_dim),
               reason) &&
@@ -377,7 +379,7 @@ bool write_coordinates(int id, const TermSelection& selection, const NetcdfReque
 // coordinates.
 bool define(int id, const TermSelection& selection, const NetcdfRequest& request, std::size_t days,
             Layout& layout, std::string& reason) {
-    return define_time(id, selection, request, days, layout, reason) &&
+    return define_time(id, selection, request, layout, reason) &&
            (request.cell_size ? define_location(id, layout, reason)
                               : define_numbers(id, layout, reason)) &&
            define_discharge(id, selection.parameters, request, days, layout, reason) &&
@@ -554,7 +556,8 @@ bool close_dataset(Dataset& dataset, Writing& writing) {
 // discharge unwritten, and opened again by the chunk writer, with a worker
 // per job. False, with `writing` telling, where that failed.
 bool open_sink(DaySink& sink, Dataset& dataset, const Layout& layout, const OutputFile& file,
-               const NetcdfRequest& request, const RunParameters& grid, Writing& writing) {
+               const NetcdfRequest& request, const RunParameters& grid, std::size_t days,
+               Writing& writing) {
     const std::size_t rows = static_cast<std::size_t>(grid.nrows);
     const std::size_t cols = static_cast<std::size_t>(grid.ncols);
 #if NC_HAS_NC4
@@ -567,6 +570,7 @@ bool open_sink(DaySink& sink, Dataset& dataset, const Layout& layout, const Outp
                             .variable = "discharge",
                             .rows = rows,
                             .cols = cols,
+                            .days = days,
                             .fill = NO_DISCHARGE,
                             .digits = request.significant_digits,
                             .jobs = job_count(request.jobs)},
@@ -577,6 +581,7 @@ bool open_sink(DaySink& sink, Dataset& dataset, const Layout& layout, const Outp
 #else
     (void)file;
     (void)request;
+    (void)days;
     (void)writing;
     sink.values.resize(rows * cols);
     sink.id = dataset.id;
@@ -620,7 +625,7 @@ Writing write_dataset(const TermSelection& selection, const NetcdfRequest& reque
         return writing;
     }
     DaySink sink;
-    if (!open_sink(sink, dataset, layout, file, request, selection.parameters, writing)) {
+    if (!open_sink(sink, dataset, layout, file, request, selection.parameters, days, writing)) {
         dataset.broken = writing.broken;
         return writing;
     }

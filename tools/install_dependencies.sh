@@ -81,6 +81,8 @@ if [ "$tier" != build ]; then
     # times (with cftime for the 365-day calendar).
     need gdalinfo gdal-bin
     need '/usr/lib/python3/dist-packages/xarray' python3-xarray
+    # The files of a term's slices joined by NCO's ncrcat.
+    need ncrcat nco
     # And as QGIS places it and reads its dates, through its Python
     # (about 140 packages, installed in under a minute).
     need '/usr/lib/python3/dist-packages/qgis' python3-qgis
