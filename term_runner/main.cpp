@@ -20,6 +20,7 @@
 #include "term_legend.h"
 #include "term_netcdf.h"
 #include "term_series.h"
+#include "term_slices.h"
 #include "term_view.h"
 
 #ifdef _WIN32
@@ -113,6 +114,13 @@ February's 29th is paired where its monthly file holds it. Faults of the two
 files, a gauge outside the grid and duplicate ids are usage errors.
 )";
 
+const char* const SLICES_FOOTER = R"(
+Prints the selection cut into slices of N consecutive months from its first,
+a line "YYYY-MM YYYY-MM" a slice (its first and last month, as --from and
+--to take them), the last slice holding what is left: one task of a batch
+job or a cluster each. Reads only ../param.dat.
+)";
+
 const char* const VIEW_FOOTER = R"(
 Writes ./view/index.html and what it shows: the selection's days as frames
 of one pixel a cell (./view/data/YYYYMM.js, a month each, loaded as needed),
@@ -121,7 +129,8 @@ and a pinned cell's hydrograph, which the page saves as CSV; --cell cells
 with their exact series. Open index.html from disk in a browser; copy or zip
 the folder view/ to share it. A month whose file and range are unchanged is
 kept. One run at a time writes the page (another is refused, status 1), and
-nothing is written where the disk of ./view may not hold the page.
+nothing is written where the disk of ./view may not hold the page. With
+--output DIR the page is DIR/ instead of ./view/.
 )";
 
 CLI::Validator checked_by(bool (*valid)(const std::string&), const char* description) {
@@ -221,6 +230,8 @@ struct Options {
     std::optional<double> frame_cell_size;  // images --cell-size
     AnimateRequest animate;
     GaugesRequest gauges;
+    std::uint32_t slice_months = 12;        // slices --months
+    std::string view_folder = VIEW_FOLDER;  // view --output
 };
 
 // How a run ends: its exit status, and whether the process must end at once,
@@ -268,7 +279,8 @@ Ending run(const CLI::App& app, const Options& options) {
         const ViewRequest request{range_of(options),          palette_of(options),
                                   cells_of(options),          options.units,
                                   !options.no_space_check,    options.command_line,
-                                  options.gauges.gauges_file, options.gauges.observed_file};
+                                  options.gauges.gauges_file, options.gauges.observed_file,
+                                  options.view_folder};
         return {run_term_view(options.from, options.to, request, std::cerr, terminal_width())};
     }
     if (app.got_subcommand("animate")) {
@@ -293,6 +305,10 @@ Ending run(const CLI::App& app, const Options& options) {
     if (app.got_subcommand("range")) {
         return {run_term_range(options.from, options.to, std::cout, std::cerr,
                                *parse_stretch(options.stretch))};
+    }
+    if (app.got_subcommand("slices")) {
+        return {
+            run_term_slices(options.from, options.to, options.slice_months, std::cout, std::cerr)};
     }
     if (app.got_subcommand("legend")) {
         return {run_term_legend(range_of(options).typed_range, palette_of(options),
@@ -432,6 +448,16 @@ void add_range(CLI::App& app, Options& options) {
     add_stretch_option(*range, options);
 }
 
+void add_slices(CLI::App& app, Options& options) {
+    CLI::App* slices = app.add_subcommand(
+        "slices", "Print the selection cut into slices of months, for a batch system's tasks");
+    slices->footer(std::string(SLICES_FOOTER) + FOOTER);
+    add_month_options(*slices, options);
+    slices->add_option("--months", options.slice_months, "Months a slice (default 12)")
+        ->type_name("N")
+        ->check(checked_by(is_job_count, "a whole number of months from 1 to 999999999"));
+}
+
 void add_series(CLI::App& app, Options& options) {
     CLI::App* series = app.add_subcommand("series", "Write cells' time series over the months");
     series->footer(std::string(SERIES_FOOTER) + FOOTER);
@@ -475,6 +501,11 @@ void add_view(CLI::App& app, Options& options) {
                                 ->check(CLI::ExistingFile);
     gauges->needs(observed);
     observed->needs(gauges);
+    view->add_option("--output", options.view_folder,
+                     "The page's folder (default ./view; created if missing, its parent must "
+                     "exist)")
+        ->type_name("DIR")
+        ->check(checked_by(is_not_empty, "a folder name"));
     view->add_flag("--no-space-check", options.no_space_check,
                    "Write the page even where the disk may not hold it");
 }
@@ -574,7 +605,7 @@ int main(int argc, char** argv) {
     Options options;
     add_month_options(app, options);
     for (const auto add : {add_images, add_range, add_series, add_view, add_netcdf, add_legend,
-                           add_animate, add_gauges}) {
+                           add_animate, add_gauges, add_slices}) {
         add(app, options);
     }
     try {

@@ -66,8 +66,12 @@ bool ready_output_folder(const char* folder, const char* kind, std::ostream& err
     return true;
 }
 
-std::string month_script_name(YearMonth month) {
-    return std::string(VIEW_DATA_FOLDER) + "/" + month_label(month) + ".js";
+std::string view_file(const std::string& folder, const std::string& name) {
+    return folder + "/" + name;
+}
+
+std::string month_script_name(const std::string& folder, YearMonth month) {
+    return view_file(folder, std::string(VIEW_DATA_FOLDER) + "/" + month_label(month) + ".js");
 }
 
 std::string term_series_stem(YearMonth first, YearMonth last, GridCell cell) {

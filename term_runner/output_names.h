@@ -20,10 +20,10 @@ enum class ImageFormat { ppm, png };
 // "ppm" or "png", the formats' names and their files' extensions.
 const char* format_name(ImageFormat format);
 
-// The folder of the images, "./image", and that of the view page, "./view".
+// The folder of the images, "./image", and that of the view page, "./view"
+// unless `view --output` names another.
 inline constexpr const char* IMAGE_FOLDER = "./image";
 inline constexpr const char* VIEW_FOLDER = "./view";
-inline constexpr const char* VIEW_DATA_FOLDER = "./view/data";
 
 // The files of one month under ./image/.
 struct MonthOutputNames {
@@ -59,17 +59,21 @@ bool is_output_of(YearMonth month, const std::string& name);
 // "Page", the outputs' kind in the message) and returns false.
 bool ready_output_folder(const char* folder, const char* kind, std::ostream& errors);
 
-// "./view/data/YYYYMM.js": the view page's script of a month.
-std::string month_script_name(YearMonth month);
+// The files of the view page in its folder (`view_file()` joins them to
+// it): its data's folder, the script of the term, the lock file that one run
+// at a time holds while it writes the page, and "data/incomplete.js",
+// present while a run writes the page's data and left behind by a run that
+// did not finish.
+inline constexpr const char* VIEW_DATA_FOLDER = "data";
+inline constexpr const char* TERM_SCRIPT_NAME = "data/term.js";
+inline constexpr const char* VIEW_LOCK_NAME = ".lock";
+inline constexpr const char* INCOMPLETE_SCRIPT_NAME = "data/incomplete.js";
 
-// "./view/data/term.js": the view page's script of the term, and the lock
-// file that one run at a time holds while it writes the page.
-inline constexpr const char* TERM_SCRIPT_NAME = "./view/data/term.js";
-inline constexpr const char* VIEW_LOCK_NAME = "./view/.lock";
+// "<folder>/<name>": a file of the view page in `folder`.
+std::string view_file(const std::string& folder, const std::string& name);
 
-// "./view/data/incomplete.js": present while a run writes the page's data,
-// and left behind by a run that did not finish.
-inline constexpr const char* INCOMPLETE_SCRIPT_NAME = "./view/data/incomplete.js";
+// "<folder>/data/YYYYMM.js": the view page's script of a month.
+std::string month_script_name(const std::string& folder, YearMonth month);
 
 // "./%04d%02d-%04d%02d-%d-%d_discharge" filled with the first and the last
 // month and the cell: the name of its series without ".dat" or ".csv".

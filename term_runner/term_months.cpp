@@ -18,14 +18,14 @@ std::int64_t month_number(YearMonth month) {
     return std::int64_t{month.year} * 12 + (month.month - 1);
 }
 
+}  // namespace
+
 std::string dashed(YearMonth month) {
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d", static_cast<int>(month.year),
                   static_cast<int>(month.month));
     return text;
 }
-
-}  // namespace
 
 std::optional<YearMonth> parse_year_month(const std::string& text) {
     if (text.size() != 7 || text[4] != '-') {

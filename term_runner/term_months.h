@@ -18,6 +18,9 @@ std::optional<YearMonth> parse_year_month(const std::string& text);
 // "YYYYMM", as the monthly files name a month.
 std::string month_label(YearMonth month);
 
+// "YYYY-MM", as --from and --to take a month.
+std::string dashed(YearMonth month);
+
 // The grid and months of a run, from ../param.dat.
 struct TermSelection {
     RunParameters parameters;

@@ -83,9 +83,11 @@ std::string bounds_script(ValueRange range, Palette palette) {
 }
 
 // Appends each day of `data` to `script` as a PNG of one pixel a cell, its
-// palette entry as a grey level. False with `failure` set if it fails.
-bool append_frames(DischargeFile& data, YearMonth month, ValueRange range, DayCanvas& canvas,
-                   PngScratch& scratch, Progress& progress, std::string& script, Failure& failure) {
+// palette entry as a grey level. False with `failure` set if it fails (the
+// script's file `name` failed where a frame could not be made).
+bool append_frames(DischargeFile& data, YearMonth month, ValueRange range, const std::string& name,
+                   DayCanvas& canvas, PngScratch& scratch, Progress& progress, std::string& script,
+                   Failure& failure) {
     std::string png;
     const PieceWriter collect = [&png](std::span<const std::span<const char>> pieces) {
         for (const std::span<const char> piece : pieces) {
@@ -103,7 +105,7 @@ bool append_frames(DischargeFile& data, YearMonth month, ValueRange range, DayCa
         std::string reason;
         if (!write_png_image(canvas.grid, 1, scratch, collect, reason,
                              {.entries_as_grey = true, .palette = canvas.palette})) {
-            failure = {month_script_name(month), "Page output file cannot write.", reason};
+            failure = {name, "Page output file cannot write.", reason};
             return false;
         }
         script.append("\"").append(DATA_URI_HEAD).append(base64(png)).append("\",\n");
@@ -116,8 +118,8 @@ bool append_frames(DischargeFile& data, YearMonth month, ValueRange range, DayCa
 // range, what its colours stand for and one frame a day. False with
 // `failure` set once anything failed.
 bool write_month_script(const TermSelection& selection, YearMonth month, ValueRange range,
-                        const std::string& key, DayCanvas& canvas, PngScratch& scratch,
-                        Progress& progress, Failure& failure) {
+                        const std::string& key, const std::string& name, DayCanvas& canvas,
+                        PngScratch& scratch, Progress& progress, Failure& failure) {
     DischargeFile data;
     std::string reason;
     if (!open_term_month(data, selection, month, reason)) {
@@ -129,11 +131,10 @@ bool write_month_script(const TermSelection& selection, YearMonth month, ValueRa
                          shortest_text(range.minimum) + "\", maximum: \"" +
                          shortest_text(range.maximum) + "\", " +
                          bounds_script(range, canvas.palette) + ", frames: [\n";
-    if (!append_frames(data, month, range, canvas, scratch, progress, script, failure)) {
+    if (!append_frames(data, month, range, name, canvas, scratch, progress, script, failure)) {
         return false;
     }
     script += "]});\n";
-    const std::string name = month_script_name(month);
     if (!write_whole_output(name, script, false, reason)) {
         failure = {name, "Page output file cannot write.", reason};
         return false;
@@ -193,11 +194,12 @@ MonthView view_month(const ViewJob& job, YearMonth month) {
         const std::string key =
             range ? month_key(month, *range, job.request.palette, job.selection.parameters, data)
                   : "";
-        if (range && data && first_line_of(month_script_name(month)) == key) {
+        const std::string name = month_script_name(job.request.folder, month);
+        if (range && data && first_line_of(name) == key) {
             note_kept(job.progress, days_in_month(month.month));
             detail = "up to date";
             end = MonthEnd::up_to_date;
-        } else if (range && write_month_script(job.selection, month, *range, key, job.canvas,
+        } else if (range && write_month_script(job.selection, month, *range, key, name, job.canvas,
                                                job.scratch, job.progress, failure)) {
             detail = "view written, range " + range_text(*range);
             end = MonthEnd::drawn;
@@ -333,7 +335,8 @@ std::string term_script(const ViewJob& job, const std::vector<MonthView>& views,
 // the month scripts not up to date, reckoned from days drawn in advance,
 // the term's script and the page's own files. Nullopt where there is room.
 std::optional<std::string> view_space_shortage(const ViewJob& job) {
-    const std::optional<std::uint64_t> available = free_space(VIEW_FOLDER);
+    const std::string& folder = job.request.folder;
+    const std::optional<std::uint64_t> available = free_space(folder);
     if (!job.request.check_space || !available) {
         return std::nullopt;
     }
@@ -355,28 +358,29 @@ std::optional<std::string> view_space_shortage(const ViewJob& job) {
         const std::uint64_t month_days = static_cast<std::uint64_t>(days_in_month(month.month));
         days += month_days;
         const std::uint64_t script = month_days * frame + 16 * 1024;
-        needed = saturated_sum(needed, space_added(script, month_script_name(month)));
+        needed = saturated_sum(needed, space_added(script, month_script_name(folder, month)));
     }
     const std::uint64_t cells = job.request.cells.size();
-    needed = saturated_sum(needed, space_added(cells * days * 16 + 64 * 1024, TERM_SCRIPT_NAME));
+    needed = saturated_sum(
+        needed, space_added(cells * days * 16 + 64 * 1024, view_file(folder, TERM_SCRIPT_NAME)));
     for (const PageFile& file : VIEW_PAGE_FILES) {
-        needed = saturated_sum(
-            needed, space_added(file.bytes.size(), std::string(VIEW_FOLDER) + "/" + file.name));
+        needed =
+            saturated_sum(needed, space_added(file.bytes.size(), view_file(folder, file.name)));
     }
     if (needed <= *available) {
         return std::nullopt;
     }
-    return "Not enough free space in ./view: the page needs about " + bytes_text(needed) +
+    return "Not enough free space in " + folder + ": the page needs about " + bytes_text(needed) +
            ", reckoned from " + std::to_string(sample.days) +
            (sample.days == 1 ? " day" : " days") + " drawn in advance, and " +
            bytes_text(*available) + " is free. --no-space-check writes it regardless.";
 }
 
 // Writes the page's own files; false after naming one that fails.
-bool write_page_files(std::ostream& errors) {
+bool write_page_files(const std::string& folder, std::ostream& errors) {
     for (const PageFile& file : VIEW_PAGE_FILES) {
         std::string reason;
-        const std::string name = std::string(VIEW_FOLDER) + "/" + file.name;
+        const std::string name = view_file(folder, file.name);
         if (!write_whole_output(name, file.bytes, false, reason)) {
             errors << failure_text({name, "Page output file cannot write.", reason}) << std::endl;
             return false;
@@ -398,23 +402,25 @@ bool write_page_data(const std::string& path, const std::string& bytes, std::ost
 // Takes the page's lock and clears what a killed run left; false after
 // saying why where another run is writing the page or the lock cannot be
 // had.
-bool lock_page(FileLock& lock, std::filesystem::file_time_type started, std::ostream& errors) {
+bool lock_page(const std::string& folder, FileLock& lock, std::filesystem::file_time_type started,
+               std::ostream& errors) {
     std::string reason;
-    switch (lock_file(lock, VIEW_LOCK_NAME, reason)) {
+    const std::string lock_name = view_file(folder, VIEW_LOCK_NAME);
+    switch (lock_file(lock, lock_name, reason)) {
         case Locking::locked:
             break;
         case Locking::busy:
-            errors << VIEW_FOLDER << ": busy: another run is writing the page" << std::endl;
+            errors << folder << ": busy: another run is writing the page" << std::endl;
             return false;
         case Locking::failed:
-            errors << failure_text({VIEW_LOCK_NAME, "Page output file cannot open.", reason})
+            errors << failure_text({lock_name, "Page output file cannot open.", reason})
                    << std::endl;
             return false;
     }
     // Temporaries no process holds, made before this run started.
     const auto every_file = [](const std::string&) { return true; };
-    remove_abandoned_temporaries(VIEW_FOLDER, every_file, started);
-    remove_abandoned_temporaries(VIEW_DATA_FOLDER, every_file, started);
+    remove_abandoned_temporaries(folder, every_file, started);
+    remove_abandoned_temporaries(view_file(folder, VIEW_DATA_FOLDER), every_file, started);
     return true;
 }
 
@@ -429,19 +435,22 @@ bool write_page_data_of(const ViewJob& job, bool& term_written, std::ostream& er
     bool whole = true;
     const std::string cells =
         cells_script(job.selection, job.request.cells, views, errors, whole, job.gauges);
-    term_written = write_page_data(TERM_SCRIPT_NAME, term_script(job, views, cells), errors);
+    term_written = write_page_data(view_file(job.request.folder, TERM_SCRIPT_NAME),
+                                   term_script(job, views, cells), errors);
     return term_written && whole && months_failed(job.progress) == 0;
 }
 
-// Makes ./view and ./view/data, takes the page's lock and checks the space.
+// Makes the page's folder and its data's, takes the page's lock and checks
+// the space.
 bool ready_page(const ViewJob& job, FileLock& lock, std::filesystem::file_time_type started,
                 std::ostream& errors) {
-    for (const char* folder : {VIEW_FOLDER, VIEW_DATA_FOLDER}) {
-        if (!ready_output_folder(folder, "Page", errors)) {
+    const std::string& folder = job.request.folder;
+    for (const std::string& made : {folder, view_file(folder, VIEW_DATA_FOLDER)}) {
+        if (!ready_output_folder(made.c_str(), "Page", errors)) {
             return false;
         }
     }
-    if (!lock_page(lock, started, errors)) {
+    if (!lock_page(folder, lock, started, errors)) {
         return false;
     }
     if (const std::optional<std::string> shortage = view_space_shortage(job)) {
@@ -544,10 +553,10 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
     // run does not end.
     if (!ready_page(job, lock, started, errors) ||
         !write_page_data(
-            INCOMPLETE_SCRIPT_NAME,
+            view_file(request.folder, INCOMPLETE_SCRIPT_NAME),
             "discharge_view.incomplete({command: " + js_string(request.command_line) + "});\n",
             errors) ||
-        !write_page_files(errors)) {
+        !write_page_files(request.folder, errors)) {
         return 1;
     }
     start_progress(progress, errors, terminal_width, selection->months);
@@ -555,7 +564,7 @@ int run_term_view(const std::string& from, const std::string& to, const ViewRequ
     const bool whole = write_page_data_of(job, term_written, errors);
     if (term_written) {
         std::error_code ignored;
-        std::filesystem::remove(INCOMPLETE_SCRIPT_NAME, ignored);
+        std::filesystem::remove(view_file(request.folder, INCOMPLETE_SCRIPT_NAME), ignored);
     }
     return whole ? 0 : 1;
 }

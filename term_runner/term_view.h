@@ -23,6 +23,7 @@
 
 #include "cell_series.h"
 #include "colour_table.h"
+#include "output_names.h"
 #include "term_range.h"
 
 // The page's own files, kept as sources of their own and built into the
@@ -51,9 +52,10 @@ struct ViewRequest {
     // observed series (term_gauges.h); both files, or neither.
     std::string gauges_file;
     std::string observed_file;
+    std::string folder = VIEW_FOLDER;  // the page's, "./view" unless --output
 };
 
-// Writes ./view/ for the selection, with progress on `errors` as `images`
+// Writes the page's folder (./view/) for the selection, with progress on `errors` as `images`
 // gives it. A month whose script was written from the same monthly file with
 // the same range and grid is kept. Returns the exit status: 0, 1 once a
 // month or a file failed (each named), another run held the page or the

@@ -296,6 +296,8 @@ TEST_F(TermRun, UsageErrors) {
         {"images", "--from", "2020-02", "--to", "2019-11"},
         {"images", "--from", "2020-04"},  // after the term
         {"series"},                       // no cell
+        {"slices", "--months", "0"},
+        {"view", "--output", ""},
         {"series", "--cell", "0,1"},
         {"legend", "--range", "term", "legend.ppm"},  // a typed range only
         {"view", "--range", "all"},
@@ -426,6 +428,48 @@ TEST_F(TermRun, SelectionReachingPastTheTermIsTakenWithinIt) {
             result.output.ends_with(slice.range + (slice.range.ends_with("\n") ? "" : "\n")))
             << slice.from << ": " << result.output;
     }
+}
+
+// A batch job gives each task a slice of the term; the slices' pages, their
+// month scripts gathered into one folder, make the whole term's page, which
+// a view of the whole term then finds up to date.
+TEST_F(TermRun, SlicesAndTheirPagesMakeTheWholeTerm) {
+    const struct {
+        const char* months;
+        const char* slices;
+    } cuts[] = {
+        {"1", "2019-11 2019-11\n2019-12 2019-12\n2020-01 2020-01\n2020-02 2020-02\n"},
+        {"3", "2019-11 2020-01\n2020-02 2020-02\n"},
+        {"4", "2019-11 2020-02\n"},
+        {"999999999", "2019-11 2020-02\n"},
+    };
+    for (const auto& cut : cuts) {
+        const ProcessResult result = term({"slices", "--months", cut.months});
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_EQ(result.output, cut.slices) << cut.months;
+        EXPECT_EQ(result.errors, "") << cut.months;
+    }
+    const std::vector<std::string> view = {"view", "--range", "0,3000"};
+    for (const auto& [from, to] : {std::pair("2019-11", "2020-01"), {"2020-02", "2020-02"}}) {
+        std::vector<std::string> slice = view;
+        slice.insert(slice.end(), {"--from", from, "--to", to, "--output", "slice"});
+        ASSERT_EQ(run_program_with(DISCHARGE_TERM_PATH, slice, tree_.output).status, 0);
+        std::filesystem::create_directories(tree_.output / "view" / "data");
+        for (const auto& entry : std::filesystem::directory_iterator(tree_.output / "slice/data")) {
+            if (entry.path().filename() != "term.js") {
+                std::filesystem::rename(entry.path(),
+                                        tree_.output / "view/data" / entry.path().filename());
+            }
+        }
+        std::filesystem::remove_all(tree_.output / "slice");
+    }
+    const ProcessResult joined = term(view);
+    EXPECT_EQ(joined.status, 0) << joined.errors;
+    EXPECT_EQ(summary_of(joined.errors), "0 drawn, 4 up to date, 0 failed");
+    std::vector<std::string> whole = view;
+    whole.insert(whole.end(), {"--output", "whole"});
+    EXPECT_EQ(term(whole).status, 0);
+    EXPECT_EQ(files_of(tree_.output / "view" / "data"), files_of(tree_.output / "whole" / "data"));
 }
 
 TEST_F(TermRun, TwoWorkersInterruptedLeaveNoTemporary) {
