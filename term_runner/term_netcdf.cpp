@@ -295,16 +295,13 @@ bool define_discharge(int id, const RunParameters& grid, const NetcdfRequest& re
 }
 
 // The global attributes.
-bool define_globals(int id, const TermSelection& selection, const NetcdfRequest& request,
-                    std::string& reason) {
-    const YearMonth first = selection.months.front();
-    const YearMonth last = selection.months.back();
-    const std::string months = first.year == last.year && first.month == last.month
-                                   ? month_label(first)
-                                   : month_label(first) + " to " + month_label(last);
+bool define_globals(int id, const NetcdfRequest& request, std::string& reason) {
+    // The title names no months: the files of consecutive parts of a term
+    // join (ncrcat, cdo mergetime) into the whole term's, attributes and all;
+    // the months are in the time axis.
     return put_text(id, NC_GLOBAL, "Conventions", "CF-1.8", reason) &&
-           put_text(id, NC_GLOBAL, "title",
-                    "Daily discharge of a gridded runoff simulation, " + months, reason) &&
+           put_text(id, NC_GLOBAL, "title", "Daily discharge of a gridded runoff simulation",
+                    reason) &&
            put_text(id, NC_GLOBAL, "source",
                     "discharge_term " DISCHARGE_VERSION
                     ", from the simulation's monthly files YYYYMM_dailyDischarge.bin and "
@@ -383,7 +380,7 @@ bool define(int id, const TermSelection& selection, const NetcdfRequest& request
            (request.cell_size ? define_location(id, layout, reason)
                               : define_numbers(id, layout, reason)) &&
            define_discharge(id, selection.parameters, request, days, layout, reason) &&
-           define_globals(id, selection, request, reason) && ok(nc_enddef(id), reason) &&
+           define_globals(id, request, reason) && ok(nc_enddef(id), reason) &&
            write_coordinates(id, selection, request, days, layout, reason);
 }
 

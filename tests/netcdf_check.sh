@@ -270,26 +270,44 @@ grep -q '^./202002_dailyDischarge.bin: Daily discharge data cannot open. (134400
 [ ! -e leap.nc ] || fail "a file was written"
 [ -z "$(ls -A | grep '\.tmp$')" ] || fail "a temporary was left"
 # The files of consecutive slices of the term join into the file of the
-# whole term: the values, days and bounds of cdo mergetime's and (where NCO
-# is installed) ncrcat's, bit for bit.
+# whole term: ncrcat's (where NCO is installed) is the whole term's, values,
+# coordinates and attributes, all but the history; cdo mergetime's holds
+# its values, days, bounds and coordinates bit for bit and its global
+# attributes but the history (CDO writes the variables' attributes its own
+# way). xarray opens the slices as one dataset, the whole term's.
 run "$term" netcdf --cell-size 0.25 --from 2019-07 --to 2019-10 --output first.nc 2>/dev/null
 run "$term" netcdf --cell-size 0.25 --from 2019-11 --to 2020-02 --output second.nc 2>/dev/null
-cdo -s mergetime first.nc second.nc merged.nc
+CDI_VERSION_INFO=0 CDO_VERSION_INFO=0 cdo -s mergetime first.nc second.nc merged.nc
 joined=(merged.nc)
 if command -v ncrcat >/dev/null; then
-    ncrcat -O first.nc second.nc concatenated.nc
+    ncrcat -O -h --no_cll_mth first.nc second.nc concatenated.nc
     joined+=(concatenated.nc)
 fi
 /usr/bin/python3 - "$file" "${joined[@]}" <<'PY' || fail "the slices joined differ from the whole term"
-import sys, numpy, netCDF4
+import sys, numpy, netCDF4, xarray
 whole = netCDF4.Dataset(sys.argv[1])
 whole.set_auto_mask(False)
+def attributes(thing):
+    return {name: str(thing.getncattr(name)) for name in thing.ncattrs() if name != "history"}
 for name in sys.argv[2:]:
     joined = netCDF4.Dataset(name)
     joined.set_auto_mask(False)
-    for variable in ("discharge", "time", "time_bnds", "lat", "lon"):
+    for variable in ("discharge", "time", "time_bnds", "lat", "lon", "lat_bnds", "lon_bnds"):
         assert numpy.array_equal(whole[variable][:].view("u1"), joined[variable][:].view("u1")), (name, variable)
-    assert (joined["time"].units, joined["time"].calendar) == (whole["time"].units, whole["time"].calendar), name
+    assert attributes(joined) == attributes(whole), (name, attributes(joined))
+    assert attributes(joined["time"]) == attributes(whole["time"]), name
+    if name == "concatenated.nc":
+        assert set(joined.variables) == set(whole.variables)
+        for variable in whole.variables:
+            assert attributes(joined[variable]) == attributes(whole[variable]), (name, variable)
+            assert joined[variable].dtype == whole[variable].dtype, (name, variable)
+slices = xarray.open_mfdataset(["first.nc", "second.nc"], use_cftime=True)
+single = xarray.open_dataset(sys.argv[1], use_cftime=True)
+assert slices.discharge.shape == single.discharge.shape
+assert (slices.discharge.values.view("u4") == single.discharge.values.view("u4")).all()
+assert (slices.time.values == single.time.values).all()
+assert {k: v for k, v in slices.attrs.items() if k != "history"} == \
+    {k: v for k, v in single.attrs.items() if k != "history"}
 PY
-echo "netcdf: slices joined by ${joined[*]} as the whole term"
+echo "netcdf: slices joined by ${joined[*]} and opened by xarray as one, the whole term"
 echo "netcdf: structure, calendar, grid, maximum and every value as stored"
