@@ -86,6 +86,15 @@ if [ "$tier" != build ]; then
     # And as QGIS places it and reads its dates, through its Python
     # (about 140 packages, installed in under a minute).
     need '/usr/lib/python3/dist-packages/qgis' python3-qgis
+    # The cluster recipes run for real: a one-node Slurm cluster with munge,
+    # and GNU parallel over ssh to an sshd of the test's own.
+    need slurmctld slurmctld
+    need slurmd slurmd
+    need sbatch slurm-client
+    need munged munge
+    need parallel parallel
+    need ssh openssh-client
+    need /usr/sbin/sshd openssh-server
 fi
 
 if [ "$tier" = ci ]; then

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2154 # the settings come from slices/settings
+# The second phase of a batch, a task a slice: draws slice N (the Nth line
+# of ./slices/slices.txt; by default $SLURM_ARRAY_TASK_ID) with the range of
+# the whole term:
+#
+#   tools/cluster/draw_slice.sh [N]
+#
+# its images into ./image/, its page into ./slices/view_YYYYMM-YYYYMM/, its
+# NetCDF file as ./slices/YYYYMM-YYYYMM_discharge.nc and the series of the
+# cells as ./slices/YYYYMM-YYYYMM-C-R_discharge.dat and .csv. Each part is
+# done even where another failed; the status is 1 if any did. Months up to
+# date, and a page's months, are not drawn again, so a task run again does
+# only what is left; a month another task is drawing is left to it and
+# reported busy (status 1).
+set -euo pipefail
+# shellcheck source=/dev/null # the settings that prepare.sh wrote
+source slices/settings
+
+n=${1:-${SLURM_ARRAY_TASK_ID:-}}
+slice=$(sed -n "${n}p" slices/slices.txt)
+if [ -z "$slice" ]; then
+    echo "draw_slice.sh: there is no slice ${n:-(none given)} in ./slices/slices.txt," \
+        "which holds $(wc -l <slices/slices.txt)" >&2
+    exit 2
+fi
+from=${slice% *} to=${slice#* }
+name=${from/-/}-${to/-/}
+range=$(cat slices/range.txt)
+colours=(--range "$range" --stretch "$stretch" --palette "$palette")
+status=0
+"$program" --from "$from" --to "$to" images "${colours[@]}" "${images_options[@]}" || status=1
+"$program" --from "$from" --to "$to" view "${colours[@]}" --output "slices/view_$name" ||
+    status=1
+"$program" --from "$from" --to "$to" netcdf --output "slices/${name}_discharge.nc" || status=1
+if [ ${#cells[@]} -gt 0 ]; then
+    cell_options=()
+    for cell in "${cells[@]}"; do cell_options+=(--cell "$cell"); done
+    if "$program" --from "$from" --to "$to" series "${cell_options[@]}" --csv; then
+        for cell in "${cells[@]}"; do
+            for extension in dat csv; do
+                mv "./$name-${cell/,/-}_discharge.$extension" slices/
+            done
+        done
+    else
+        status=1
+    fi
+fi
+exit $status

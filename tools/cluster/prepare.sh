@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Cuts the term into the slices of a batch, in the simulation's output
+# directory where it is started, before the batch runs (it reads only
+# ../param.dat):
+#
+#   tools/cluster/prepare.sh [--from YYYY-MM] [--to YYYY-MM] [--months N]
+#       [--cell C,R]... [--stretch S] [--palette P] [-- IMAGES OPTIONS...]
+#
+# It writes ./slices/slices.txt, a slice a line ("YYYY-MM YYYY-MM", from
+# `discharge_term slices`, 12 months a slice by default), and
+# ./slices/settings, which the other phases read: the program, the cells
+# whose series are written, the colours, and the options of `images` (such
+# as --format png). It prints the number of slices. A ./slices/ of another
+# batch (other slices or settings) is left alone, and it stops with status 1:
+# remove ./slices/ to start a new batch. The program is $DISCHARGE_TERM, or
+# discharge_term on the PATH.
+set -euo pipefail
+
+program=$(command -v "${DISCHARGE_TERM:-discharge_term}") ||
+    { echo "prepare.sh: ${DISCHARGE_TERM:-discharge_term} is not found" >&2; exit 1; }
+selection=() months=12 cells=() stretch=sqrt palette=classic images_options=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --from | --to) selection+=("$1" "$2"); shift 2 ;;
+        --months) months=$2; shift 2 ;;
+        --cell) cells+=("$2"); shift 2 ;;
+        --stretch) stretch=$2; shift 2 ;;
+        --palette) palette=$2; shift 2 ;;
+        --) shift; images_options=("$@"); break ;;
+        *) echo "prepare.sh: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+
+mkdir -p slices
+work=$(mktemp -d slices/.prepare.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+"$program" "${selection[@]}" slices --months "$months" >"$work/slices.txt"
+declare -p program cells stretch palette images_options >"$work/settings"
+for file in slices.txt settings; do
+    if [ -e "slices/$file" ] && ! cmp -s "$work/$file" "slices/$file"; then
+        echo "prepare.sh: ./slices/ holds another batch's $file: remove ./slices/ to start a new one" >&2
+        exit 1
+    fi
+done
+mv "$work/slices.txt" "$work/settings" slices/
+wc -l <slices/slices.txt
