@@ -45,15 +45,18 @@ grep -qxF -- "    \$ tools/cluster/slurm_submit.sh --throttle 2 ${batch[*]}" \
 grep -qE -- "^    \\$ tools/cluster/parallel_run.sh --ssh .* -S [^ ]+ ${batch[*]}$" \
     "$source_dir/docs/discharge_term.md" || fail "the documentation's parallel_run.sh is not run"
 
-# The whole term on one machine.
-(
-    cd single/output
-    range=$("$term" range)
-    "$term" images --range "$range" --format png
-    "$term" view --range "$range" "${cells[@]}"
-    "$term" netcdf
-    "$term" series "${cells[@]}" --csv
-) 2>/dev/null
+# The whole term on one machine, with the term's range given.
+run_single() {
+    (
+        cd single/output
+        range=$("$term" range)
+        "$term" images --range "$range" --format png
+        "$term" view --range "$range" "${cells[@]}"
+        "$term" netcdf
+        "$term" series "${cells[@]}" --csv
+    ) 2>/dev/null
+}
+run_single
 
 # A month's record without the times its images and legend were written.
 undated() { awk '$1 == "day" || $1 == "legend" { $NF = "" } { print }' "$1"; }
@@ -116,7 +119,8 @@ same_as_single slurm
 # GNU parallel over ssh: the first batch stops with two slices failed, one
 # of a month another run is drawing (its lock held here), one whose NetCDF
 # file cannot be written (a folder holds its name); started again, the
-# batch draws only those two.
+# batch draws only those two. Then, over new data, it draws everything
+# again.
 start_sshd "$root/engines" || skip "sshd did not start"
 cd parallel/output
 mkdir -p image slices/202001-202002_discharge.nc/in-the-way
@@ -130,13 +134,44 @@ exec {held}>&-
 grep -q '^201908: busy: another run is drawing it$' first.log ||
     fail "parallel: the month held was not said busy: $(cat first.log)"
 [ ! -e 201907-202002_discharge.nc ] || fail "parallel: a failed batch was joined"
+# Joined by hand with a slice missing, or a slice that is not there drawn:
+# nothing is joined, and the reason is said.
 rm -r slices/202001-202002_discharge.nc
+status=0
+"$cluster/join_slices.sh" 2>errors || status=$?
+[ $status -eq 1 ] && [ "$(cat errors)" = "join_slices.sh: nothing joined: the slices lack slices/202001-202002_discharge.nc" ] ||
+    fail "join_slices.sh with a slice missing: status $status, $(cat errors)"
+[ -z "$(ls -A | grep -v -x -e image -e slices -e first.log -e errors -e '[0-9]*_dailyDischarge.bin')" ] ||
+    fail "join_slices.sh left $(ls -A)"
+status=0
+"$cluster/draw_slice.sh" 0 2>errors || status=$?
+[ $status -eq 2 ] && [ "$(cat errors)" = "draw_slice.sh: no slice '0': ./slices/slices.txt holds slices 1 to 3" ] ||
+    fail "draw_slice.sh 0: status $status, $(cat errors)"
 "$cluster/parallel_run.sh" --ssh "$CLUSTER_SSH" -S "2/$CLUSTER_SSH_HOST" "${batch[@]}" \
     >second.log 2>&1 || fail "parallel: the batch started again failed: $(cat second.log)"
 # The log: the three slices, then slices 1 and 3 again, which ended well.
 ran=$(awk 'NR > 1 { print $NF ":" $7 }' slices/parallel.log | sort | tr '\n' ' ')
 [ "$ran" = "1:0 1:1 2:0 3:0 3:1 " ] || fail "parallel: the job log reads $ran"
-rm first.log second.log
+rm first.log second.log errors
 cd "$root"
+same_as_single parallel
+
+# A new simulation over the batch: the same batch started again finds the
+# range again and draws every slice again, as one run over the new term.
+/usr/bin/python3 - single/output/201911_dailyDischarge.bin <<'PY'
+import struct, sys
+with open(sys.argv[1], "r+b") as month:
+    month.seek(4 * (120 * 13 + 45))
+    month.write(struct.pack("<f", 5000.0))
+PY
+cp -p single/output/201911_dailyDischarge.bin parallel/output/
+run_single
+(cd parallel/output &&
+    "$cluster/parallel_run.sh" --ssh "$CLUSTER_SSH" -S "2/$CLUSTER_SSH_HOST" "${batch[@]}") \
+    >third.log 2>&1 || fail "parallel: the batch over new data failed: $(cat third.log)"
+grep -qF "prepare.sh: the simulation's files changed since the batch's range was found: it is found again, and every slice drawn again" third.log ||
+    fail "parallel: new data were not said: $(cat third.log)"
+[ "$(cat parallel/output/slices/range.txt)" = "0.00800000038,5000" ] ||
+    fail "parallel: the range of the new data is $(cat parallel/output/slices/range.txt)"
 stop_sshd
 same_as_single parallel

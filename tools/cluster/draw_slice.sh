@@ -4,7 +4,7 @@
 # of ./slices/slices.txt; by default $SLURM_ARRAY_TASK_ID) with the range of
 # the whole term:
 #
-#   tools/cluster/draw_slice.sh [N]
+#   draw_slice.sh [N]
 #
 # its images into ./image/, its page into ./slices/view_YYYYMM-YYYYMM/, its
 # NetCDF file as ./slices/YYYYMM-YYYYMM_discharge.nc and the series of the
@@ -14,18 +14,20 @@
 # only what is left; a month another task is drawing is left to it and
 # reported busy (status 1).
 set -euo pipefail
-# shellcheck source=/dev/null # the settings that prepare.sh wrote
-source slices/settings
+source "$(dirname "$0")/batch.sh"
+offer_help "${1:-}"
+read_settings
 
 n=${1:-${SLURM_ARRAY_TASK_ID:-}}
-slice=$(sed -n "${n}p" slices/slices.txt)
-if [ -z "$slice" ]; then
-    echo "draw_slice.sh: there is no slice ${n:-(none given)} in ./slices/slices.txt," \
-        "which holds $(wc -l <slices/slices.txt)" >&2
+count=$(wc -l <slices/slices.txt)
+if ! is_count "$n" || [ "$n" -gt "$count" ]; then
+    echo "draw_slice.sh: no slice '$n': ./slices/slices.txt holds slices 1 to $count" >&2
     exit 2
 fi
+slice=$(sed -n "${n}p" slices/slices.txt)
 from=${slice% *} to=${slice#* }
-name=${from/-/}-${to/-/}
+name=$(label "$from")-$(label "$to")
+echo "draw_slice.sh: slice $n, $from to $to" >&2
 range=$(cat slices/range.txt)
 colours=(--range "$range" --stretch "$stretch" --palette "$palette")
 status=0
@@ -46,4 +48,5 @@ if [ ${#cells[@]} -gt 0 ]; then
         status=1
     fi
 fi
+[ $status -eq 0 ] || echo "draw_slice.sh: slice $n, $from to $to, failed" >&2
 exit $status
