@@ -20,8 +20,6 @@ set -euo pipefail
 source "$(dirname "$0")/batch.sh"
 offer_help "${1:-}"
 
-program=$(command -v "${DISCHARGE_TERM:-discharge_term}") ||
-    { echo "prepare.sh: ${DISCHARGE_TERM:-discharge_term} is not found" >&2; exit 1; }
 selection=() months=12 cells=() stretch=sqrt palette=classic images_options=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -36,6 +34,17 @@ while [ $# -gt 0 ]; do
         *) echo "prepare.sh: unknown option $1 (--help lists them)" >&2; exit 2 ;;
     esac
 done
+
+# The program by its own path, however it was named.
+if ! found=$(command -v "${DISCHARGE_TERM:-discharge_term}"); then
+    echo "prepare.sh: ${DISCHARGE_TERM:-discharge_term} is not found" >&2
+    exit 1
+fi
+program=$(realpath "$found")
+if [ ! -e ../param.dat ]; then
+    echo "prepare.sh: there is no ../param.dat: run it in the simulation's output directory" >&2
+    exit 1
+fi
 
 made_slices=false
 [ -d slices ] || { mkdir slices; made_slices=true; }
