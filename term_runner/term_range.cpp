@@ -1,10 +1,13 @@
 #include "term_range.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ostream>
 #include <sstream>
+
+#include "output_file.h"
 
 namespace {
 
@@ -156,6 +159,18 @@ int run_term_range(const std::string& from, const std::string& to, std::ostream&
     if (!range) {
         return 1;
     }
-    out << range_text(*range) << std::endl;
-    return 0;
+    out << range_text(*range) << '\n';
+    return output_written(out, errors) ? 0 : 1;
+}
+
+bool output_written(std::ostream& out, std::ostream& errors) {
+    errno = 0;
+    out.flush();
+    if (out) {
+        return true;
+    }
+    std::string reason;
+    errors << "Standard output cannot write."
+           << (system_write_reason(reason) ? " (" + reason + ")" : std::string()) << std::endl;
+    return false;
 }

@@ -68,6 +68,11 @@ std::optional<ValueRange> month_own_range(const TermSelection& selection, YearMo
                                           Stretch stretch = Stretch::sqrt,
                                           std::string* note = nullptr);
 
+// Flushes what was printed on `out` (standard output); where it could not be
+// written (a full disk, a closed pipe), says so on `errors` with the
+// system's reason and returns false.
+bool output_written(std::ostream& out, std::ostream& errors);
+
 // Prints the selection's range for `stretch` as range_text() and a line end
 // on `out`. Returns the exit status: 0, 1 when a month cannot be read or
 // there is no range, 2 for a selection outside the term; nothing is printed

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "term_months.h"
+#include "term_range.h"
 
 std::vector<MonthSlice> slice_months(const std::vector<YearMonth>& months, std::uint32_t size) {
     std::vector<MonthSlice> slices;
@@ -24,6 +25,5 @@ int run_term_slices(const std::string& from, const std::string& to, std::uint32_
     for (const MonthSlice& slice : slice_months(selection->months, size)) {
         out << dashed(slice.first) << ' ' << dashed(slice.last) << '\n';
     }
-    out.flush();
-    return 0;
+    return output_written(out, errors) ? 0 : 1;
 }

@@ -23,7 +23,8 @@ std::vector<MonthSlice> slice_months(const std::vector<YearMonth>& months, std::
 // Prints each slice of the selection from `from` to `to` on `out`, a line
 // "YYYY-MM YYYY-MM" (its first and last month, as --from and --to take
 // them). Reads only ../param.dat. Returns the exit status: 0, 1 for
-// param.dat, 2 for a selection outside the term (said on `errors`).
+// param.dat or where the slices could not be written, 2 for a selection
+// outside the term (said on `errors`).
 int run_term_slices(const std::string& from, const std::string& to, std::uint32_t size,
                     std::ostream& out, std::ostream& errors);
 
