@@ -10,7 +10,9 @@
 # `discharge_term slices`, 12 months a slice by default), and
 # ./slices/settings, which the other phases read: the program, the cells
 # whose series are written, the colours, and the options of `images` (such
-# as --format png). It prints the number of slices. A ./slices/ of another
+# as --format png). It checks the colours first, as the program takes them
+# (the cells and the images options are checked by the tasks). It prints
+# the number of slices. A ./slices/ of another
 # batch (other slices or settings) is left alone, and it stops with status 1:
 # remove ./slices/ to start a new batch. Where the simulation's files changed
 # since the batch's range was found, the range is found again and every
@@ -57,6 +59,9 @@ clean_up() {
 }
 trap clean_up EXIT
 "$program" "${selection[@]}" slices --months "$months" >"$work/slices.txt"
+# The colours, as the program takes them, before a cluster finds them wrong:
+# a legend drawn with them (of a range every stretch takes).
+"$program" legend --range 1,2 --stretch "$stretch" --palette "$palette" "$work/legend.ppm"
 # Global wherever they are read (read_settings reads them in a function).
 declare -p program cells stretch palette images_options | sed 's/^declare /declare -g /' \
     >"$work/settings"
