@@ -11,13 +11,12 @@
 # ./slices/settings, which the other phases read: the program, the cells
 # whose series are written, the colours, and the options of `images` (such
 # as --format png). It checks the colours first, as the program takes them
-# (the cells and the images options are checked by the tasks). It prints
-# the number of slices. A ./slices/ of another
-# batch (other slices or settings) is left alone, and it stops with status 1:
-# remove ./slices/ to start a new batch. Where the simulation's files changed
-# since the batch's range was found, the range is found again and every
-# slice drawn again. The program is $DISCHARGE_TERM, or discharge_term on the
-# PATH.
+# (the cells and the images options are checked by the tasks). It prints the
+# number of slices. A ./slices/ of another batch (other slices or settings)
+# is left alone, and it stops with status 1: remove ./slices/ to start a new
+# batch. Where the simulation's files changed since the batch's range was
+# found, the range is found again and every slice drawn again. The program
+# is $DISCHARGE_TERM, or discharge_term on the PATH.
 set -euo pipefail
 source "$(dirname "$0")/batch.sh"
 offer_help "${1:-}"
