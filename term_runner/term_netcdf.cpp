@@ -297,7 +297,7 @@ bool define_discharge(int id, const RunParameters& grid, const NetcdfRequest& re
 // The global attributes.
 bool define_globals(int id, const NetcdfRequest& request, std::string& reason) {
     // The title names no months: the files of consecutive parts of a term
-    // join (ncrcat, cdo mergetime) into the whole term's, attributes and all;
+    // join (ncrcat) into the whole term's, attributes and all;
     // the months are in the time axis.
     return put_text(id, NC_GLOBAL, "Conventions", "CF-1.8", reason) &&
            put_text(id, NC_GLOBAL, "title", "Daily discharge of a gridded runoff simulation",
