@@ -37,7 +37,7 @@ cp -a single slurm
 cp -a single parallel
 export DISCHARGE_TERM=$term
 cells=(--cell 46,14 --cell 3,97)
-batch=(--months 3 "${cells[@]}" -- --format png)
+batch=(--months 3 "${cells[@]}" --units m3/s -- --format png)
 # The commands the documentation shows are the ones run here (but for the
 # machines parallel reaches).
 grep -qxF -- "    \$ tools/cluster/slurm_submit.sh --throttle 2 ${batch[*]}" \
@@ -51,9 +51,9 @@ run_single() {
         cd single/output
         range=$("$term" range)
         "$term" images --range "$range" --format png
-        "$term" view --range "$range" "${cells[@]}"
-        "$term" netcdf
-        "$term" series "${cells[@]}" --csv
+        "$term" view --range "$range" "${cells[@]}" --units m3/s
+        "$term" netcdf --units m3/s
+        "$term" series "${cells[@]}" --csv --units m3/s
     ) 2>/dev/null
 }
 run_single

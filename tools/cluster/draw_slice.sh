@@ -30,15 +30,22 @@ name=$(label "$from")-$(label "$to")
 echo "draw_slice.sh: slice $n, $from to $to" >&2
 range=$(cat slices/range.txt)
 colours=(--range "$range" --stretch "$stretch" --palette "$palette")
+# Images name the units only where annotated.
+image_units=()
+for option in "${images_options[@]}"; do
+    [ "$option" != --annotate ] || image_units=(--units "$units")
+done
 status=0
-"$program" --from "$from" --to "$to" images "${colours[@]}" "${images_options[@]}" || status=1
-"$program" --from "$from" --to "$to" view "${colours[@]}" --output "slices/view_$name" ||
-    status=1
-"$program" --from "$from" --to "$to" netcdf --output "slices/${name}_discharge.nc" || status=1
+"$program" --from "$from" --to "$to" images "${colours[@]}" "${images_options[@]}" \
+    "${image_units[@]}" || status=1
+"$program" --from "$from" --to "$to" view "${colours[@]}" --units "$units" \
+    --output "slices/view_$name" || status=1
+"$program" --from "$from" --to "$to" netcdf --units "$units" \
+    --output "slices/${name}_discharge.nc" || status=1
 if [ ${#cells[@]} -gt 0 ]; then
     cell_options=()
     for cell in "${cells[@]}"; do cell_options+=(--cell "$cell"); done
-    if "$program" --from "$from" --to "$to" series "${cell_options[@]}" --csv; then
+    if "$program" --from "$from" --to "$to" series "${cell_options[@]}" --csv --units "$units"; then
         for cell in "${cells[@]}"; do
             for extension in dat csv; do
                 mv "./$name-${cell/,/-}_discharge.$extension" slices/

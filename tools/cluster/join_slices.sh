@@ -84,4 +84,4 @@ done
 cell_options=()
 for cell in "${cells[@]}"; do cell_options+=(--cell "$cell"); done
 "$program" --from "$first" --to "$last" view --range "$(cat slices/range.txt)" \
-    --stretch "$stretch" --palette "$palette" "${cell_options[@]}"
+    --stretch "$stretch" --palette "$palette" --units "$units" "${cell_options[@]}"

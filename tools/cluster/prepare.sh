@@ -4,13 +4,14 @@
 # ../param.dat):
 #
 #   prepare.sh [--from YYYY-MM] [--to YYYY-MM] [--months N] [--cell C,R]...
-#              [--stretch S] [--palette P] [-- IMAGES OPTIONS...]
+#              [--stretch S] [--palette P] [--units TEXT] [-- IMAGES OPTIONS...]
 #
 # It writes ./slices/slices.txt, a slice a line ("YYYY-MM YYYY-MM", from
 # `discharge_term slices`, 12 months a slice by default), and
 # ./slices/settings, which the other phases read: the program, the cells
-# whose series are written, the colours, and the options of `images` (such
-# as --format png). It checks the colours first, as the program takes them
+# whose series are written, the colours, the units of the discharge (for the
+# page, the series, the NetCDF file and annotated images; m3 s-1 by default)
+# and the options of `images` (such as --format png). It checks the colours first, as the program takes them
 # (the cells and the images options are checked by the tasks). It prints the
 # number of slices. A ./slices/ of another batch (other slices or settings)
 # is left alone, and it stops with status 1: remove ./slices/ to start a new
@@ -21,17 +22,18 @@ set -euo pipefail
 source "$(dirname "$0")/batch.sh"
 offer_help "${1:-}"
 
-selection=() months=12 cells=() stretch=sqrt palette=classic images_options=()
+selection=() months=12 cells=() stretch=sqrt palette=classic units="m3 s-1" images_options=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --) shift; images_options=("$@"); break ;;
-        --from | --to | --months | --cell | --stretch | --palette)
+        --from | --to | --months | --cell | --stretch | --palette | --units)
             [ $# -ge 2 ] || { echo "prepare.sh: $1 needs a value" >&2; exit 2; } ;;&
         --from | --to) selection+=("$1" "$2"); shift 2 ;;
         --months) months=$2; shift 2 ;;
         --cell) cells+=("$2"); shift 2 ;;
         --stretch) stretch=$2; shift 2 ;;
         --palette) palette=$2; shift 2 ;;
+        --units) units=$2; shift 2 ;;
         *) echo "prepare.sh: unknown option $1 (--help lists them)" >&2; exit 2 ;;
     esac
 done
@@ -62,7 +64,7 @@ trap clean_up EXIT
 # a legend drawn with them (of a range every stretch takes).
 "$program" legend --range 1,2 --stretch "$stretch" --palette "$palette" "$work/legend.ppm"
 # Global wherever they are read (read_settings reads them in a function).
-declare -p program cells stretch palette images_options | sed 's/^declare /declare -g /' \
+declare -p program cells stretch palette units images_options | sed 's/^declare /declare -g /' \
     >"$work/settings"
 for file in slices.txt settings; do
     if [ -e "slices/$file" ] && ! cmp -s "$work/$file" "slices/$file"; then
